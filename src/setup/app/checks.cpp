@@ -1,0 +1,96 @@
+// Environment checks: single instance, administrator, pending device
+// installations and WOW64.
+#include "checks.h"
+
+#include <strsafe.h>
+
+#include "../trace/trace.h"
+#include "dialog_data.h"
+
+int IsAnotherInstanceRunning()
+{
+    char szName[SETUP_PATH_LENGTH] = "";
+    LoadStringA(GetModuleHandleA(nullptr), IDS_MUTEX_NAME, szName, SETUP_PATH_LENGTH);
+    // The handle is never closed: the mutex is held until the process ends.
+    HANDLE hMutex = CreateMutexA(nullptr, TRUE, szName);
+    if (hMutex == nullptr || GetLastError() == ERROR_ALREADY_EXISTS) {
+        return 1;
+    }
+    return 0;
+}
+
+int IsUserAdmin()
+{
+    SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;
+    PSID pAdministrators = nullptr;
+    if (!AllocateAndInitializeSid(&ntAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0,
+                                  0, 0, 0, 0, &pAdministrators)) {
+        return 0;
+    }
+    BOOL bMember = FALSE;
+    if (!CheckTokenMembership(nullptr, pAdministrators, &bMember)) {
+        bMember = FALSE;
+    }
+    FreeSid(pAdministrators);
+    return bMember;
+}
+
+typedef DWORD(WINAPI* WaitNoPendingInstallEventsProc)(DWORD dwTimeout);
+
+// Loads cfgmgr32.dll from the system folder by full path: the program runs
+// elevated from a package folder, so a copy planted there must never load.
+static HMODULE LoadConfigManager()
+{
+    char szPath[SETUP_PATH_LENGTH] = "";
+    UINT nLength = GetSystemDirectoryA(szPath, SETUP_PATH_LENGTH);
+    if (nLength == 0 || nLength >= SETUP_PATH_LENGTH) {
+        SetLastError(nLength == 0 ? GetLastError() : ERROR_BUFFER_OVERFLOW);
+        return nullptr;
+    }
+    if (FAILED(StringCchCatA(szPath, SETUP_PATH_LENGTH, "\\cfgmgr32.dll"))) {
+        SetLastError(ERROR_BUFFER_OVERFLOW);
+        return nullptr;
+    }
+    return LoadLibraryA(szPath);
+}
+
+DWORD WaitNoPendingInstallEvents(DWORD dwTimeout)
+{
+    // The library stays loaded for the life of the process.
+    HMODULE hConfigManager = LoadConfigManager();
+    if (hConfigManager == nullptr) {
+        if (IsTraceEnabled(TRACE_ERROR)) {
+            TraceEvent(g_guidUtilComponent, 18);
+        }
+        return 0xFFFFFFFF;
+    }
+    WaitNoPendingInstallEventsProc pfnWait = reinterpret_cast<WaitNoPendingInstallEventsProc>(
+        reinterpret_cast<void*>(GetProcAddress(hConfigManager, "CMP_WaitNoPendingInstallEvents")));
+    if (pfnWait == nullptr) {
+        if (IsTraceEnabled(TRACE_ERROR)) {
+            TraceEvent(g_guidUtilComponent, 19);
+        }
+        return 0xFFFFFFFF;
+    }
+    return pfnWait(dwTimeout);
+}
+
+typedef BOOL(WINAPI* IsWow64ProcessProc)(HANDLE hProcess, PBOOL pbWow64);
+
+int IsWow64()
+{
+    if (IsTraceEnabled(TRACE_FLOW)) {
+        TraceEvent(g_guidUtilComponent, 10);
+    }
+    IsWow64ProcessProc pfnIsWow64Process = reinterpret_cast<IsWow64ProcessProc>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32"), "IsWow64Process")));
+    if (pfnIsWow64Process == nullptr) {
+        TraceLastError(g_guidUtilComponent, 12);
+        return 0;
+    }
+    BOOL bWow64 = FALSE;
+    if (!pfnIsWow64Process(GetCurrentProcess(), &bWow64)) {
+        TraceLastError(g_guidUtilComponent, 11);
+    }
+    return bWow64;
+}

@@ -1,0 +1,31 @@
+// Message boxes: string-table messages and the system text of an error.
+#include "messages.h"
+
+#include <strsafe.h>
+
+#include "dialog_data.h"
+#include "local_memory.h"
+
+void ShowStringMessage(HWND hOwner, UINT nStringId, UINT nStyle)
+{
+    char szText[SETUP_PATH_LENGTH] = "";
+    LoadStringA(GetModuleHandleA(nullptr), nStringId, szText, SETUP_PATH_LENGTH);
+    MessageBoxA(hOwner, szText, "", nStyle);
+}
+
+void ShowLastErrorMessage(const char* pszCaption)
+{
+    DWORD dwError = GetLastError();
+    CLocalMemory<char> text;
+    FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_FROM_SYSTEM,
+                   nullptr, dwError, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
+                   reinterpret_cast<char*>(text.AddressOf()), 0, nullptr);
+    if (text.Get() != nullptr) {
+        MessageBoxA(nullptr, text.Get(), pszCaption, MB_ICONERROR);
+        return;
+    }
+    // No system text for this code: the number is all there is to show.
+    char szNumber[64] = "";
+    StringCchPrintfA(szNumber, ARRAYSIZE(szNumber), "Error code %lu (0x%08lX)", dwError, dwError);
+    MessageBoxA(nullptr, szNumber, pszCaption, MB_ICONERROR);
+}

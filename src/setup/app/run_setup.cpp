@@ -1,0 +1,152 @@
+// RunSetup: picks the run mode, runs the checks, fills the run record and
+// runs the work silently or behind the dialog.
+#include "run_setup.h"
+
+#include <windows.h>
+
+#include <commctrl.h>
+#include <shellapi.h>
+#include <strsafe.h>
+
+#include "../trace/trace.h"
+#include "checks.h"
+#include "command_line.h"
+#include "dialog_data.h"
+#include "local_memory.h"
+#include "messages.h"
+#include "setup_dialog.h"
+
+namespace {
+
+const int EXIT_FAILED = -1;
+
+// Runs the checks in their fixed order and returns the string ID of the
+// first failure's message, or 0 when all pass.
+UINT FindFailingCheck()
+{
+    if (IsTraceEnabled(TRACE_FLOW)) TraceEvent(g_guidSetupComponent, 15);
+    if (IsAnotherInstanceRunning()) {
+        return IDS_ANOTHER_INSTANCE;
+    }
+    if (IsTraceEnabled(TRACE_FLOW)) TraceEvent(g_guidSetupComponent, 16);
+    if (!IsUserAdmin()) {
+        return IDS_NOT_ADMIN;
+    }
+    if (IsTraceEnabled(TRACE_FLOW)) TraceEvent(g_guidSetupComponent, 17);
+    // Time-out 0: a poll; pending installations refuse the run, never wait.
+    DWORD dwPending = WaitNoPendingInstallEvents(0);
+    if (dwPending == WAIT_TIMEOUT) {
+        return IDS_INSTALL_PENDING;
+    }
+    if (dwPending == 0xFFFFFFFF) {
+        TraceLastError(g_guidSetupComponent, 18);
+        return IDS_ERROR;
+    }
+    if (IsTraceEnabled(TRACE_FLOW)) TraceEvent(g_guidSetupComponent, 19);
+    if (!CheckOsVersion()) {
+        if (IsTraceEnabled(TRACE_ERROR)) TraceEvent(g_guidSetupComponent, 20);
+        return IDS_UNSUPPORTED_OS;
+    }
+    if (IsWow64()) {
+        if (IsTraceEnabled(TRACE_ERROR)) TraceEvent(g_guidSetupComponent, 21);
+        return IDS_UNSUPPORTED_OS;
+    }
+    return 0;
+}
+
+// Fills the source folder (the current directory) and the target folder
+// (Windows directory + "\qzvrcom"). Returns false when the target does not
+// fit the buffer; the target is then left empty, never truncated.
+bool FillFolders(CDialogData* pData)
+{
+    GetCurrentDirectoryA(SETUP_PATH_LENGTH, pData->m_szSourceDir);
+    if (IsTraceEnabled(TRACE_FLOW)) TraceEvent(g_guidSetupComponent, 26, pData->m_szSourceDir);
+
+    UINT nLength = GetWindowsDirectoryA(pData->m_szTargetDir, SETUP_PATH_LENGTH);
+    if (nLength == 0) {
+        ShowLastErrorMessage("Error");
+    }
+    bool bFits = nLength < SETUP_PATH_LENGTH &&
+                 SUCCEEDED(StringCchCatA(pData->m_szTargetDir, SETUP_PATH_LENGTH, "\\qzvrcom"));
+    if (!bFits) {
+        pData->m_szTargetDir[0] = '\0';
+    }
+    if (IsTraceEnabled(TRACE_FLOW)) TraceEvent(g_guidSetupComponent, 27, pData->m_szTargetDir);
+    return bFits;
+}
+
+// Silent runs: the worker starts at once and the main thread waits for it.
+// Returns false when the wait failed.
+bool RunSilently(CDialogData* pData)
+{
+    pData->m_hThread = CreateThread(nullptr, 0, WorkerThreadProc, pData, CREATE_SUSPENDED, &pData->m_dwThreadId);
+    if (pData->m_hThread == nullptr) {
+        TraceLastError(g_guidSetupComponent, 28);
+        pData->m_nResultId = IDS_ERROR;
+    } else {
+        ResumeThread(pData->m_hThread);
+    }
+    // After a failed creation there is nothing to wait for: the wait fails
+    // and the run ends here with -1.
+    if (WaitForSingleObject(pData->m_hThread, INFINITE) == WAIT_FAILED) {
+        TraceLastError(g_guidSetupComponent, 29);
+        return false;
+    }
+    CloseHandle(pData->m_hThread);
+    pData->m_hThread = nullptr;
+    return true;
+}
+
+} // namespace
+
+int RunSetup()
+{
+    CDialogData data;
+    InitCommonControls();
+
+    int nArguments = 0;
+    CLocalMemory<LPWSTR> arguments(CommandLineToArgvW(GetCommandLineW(), &nArguments));
+    if (arguments.Get() == nullptr) {
+        if (IsTraceEnabled(TRACE_ERROR)) TraceEvent(g_guidSetupComponent, 13);
+        return EXIT_FAILED;
+    }
+    CommandLineSwitches switches = ReadSwitches(nArguments, arguments.Get());
+    arguments.Reset();
+
+    if (switches.bQuery) {
+        int nInstalled = IsDriverInstalled();
+        if (IsTraceEnabled(TRACE_FLOW)) TraceEvent(g_guidSetupComponent, 14, static_cast<DWORD>(nInstalled));
+        return nInstalled ? 1 : 0;
+    }
+    if (switches.bUninstall) {
+        data.m_bInstall = 0;
+    }
+
+    UINT nFailure = FindFailingCheck();
+    if (nFailure != 0) {
+        ShowStringMessage(nullptr, nFailure, MB_ICONINFORMATION);
+        return EXIT_FAILED;
+    }
+    if (!FillFolders(&data) && data.m_bInstall) {
+        // An install must never copy into a shortened folder.
+        ShowStringMessage(nullptr, IDS_ERROR, MB_ICONINFORMATION);
+        return EXIT_FAILED;
+    }
+    data.m_bSilent = switches.bSilent ? 1 : 0;
+    if (data.m_bInstall) {
+        data.m_bInstalled = IsDriverInstalled();
+    }
+
+    if (data.m_bSilent) {
+        if (!RunSilently(&data)) {
+            return EXIT_FAILED;
+        }
+    } else {
+        DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(data.m_bInstall ? IDD_INSTALL : IDD_UNINSTALL),
+                        nullptr, SetupDlgProc, reinterpret_cast<LPARAM>(&data));
+    }
+
+    int nExitCode = data.m_nResultId == IDS_SUCCESS ? 0 : EXIT_FAILED;
+    if (IsTraceEnabled(TRACE_FLOW)) TraceEvent(g_guidSetupComponent, 30, static_cast<DWORD>(nExitCode));
+    return nExitCode;
+}

@@ -1,0 +1,33 @@
+// The worker thread: runs the install or uninstall sequence and reports to
+// the dialog when it is over.
+#include "setup_dialog.h"
+
+#include "../trace/trace.h"
+#include "dialog_data.h"
+
+DWORD WINAPI WorkerThreadProc(LPVOID pParameter)
+{
+    CDialogData* pData = static_cast<CDialogData*>(pParameter);
+    if (IsTraceEnabled(TRACE_FLOW)) {
+        TraceEvent(g_guidSetupComponent, 35, static_cast<const void*>(pData));
+    }
+
+    int nResult = 0;
+    if (pData->m_bInstall) {
+        nResult = pData->Install();
+    } else {
+        if (IsTraceEnabled(TRACE_FLOW)) {
+            TraceEvent(g_guidSetupComponent, 52);
+        }
+        // A silent run must not stop on a box of its own.
+        pData->Uninstall(pData->m_bSilent ? 0 : 1, 1);
+    }
+
+    if (IsTraceEnabled(TRACE_FLOW)) {
+        TraceEvent(g_guidSetupComponent, 36);
+    }
+    // Synchronous: returns after the dialog has shown the result. In silent
+    // runs there is no dialog and the message goes nowhere.
+    SendMessageA(pData->m_hWnd, WM_SETUP_DONE, 0, static_cast<LPARAM>(nResult));
+    return static_cast<DWORD>(nResult);
+}
