@@ -1,0 +1,33 @@
+#!/bin/bash
+# Runs one Windows test executable under Wine in a scratch copy of the
+# template prefix, with a persistent server of its own, and removes the
+# server afterwards. Used as the cross-compiling emulator of the tests.
+# Usage: run-in-wine.sh BENCH_DIR PROGRAM.exe [ARGS...]
+# BENCH_PREFIX_NAME names the prefix copy (default: the program's name).
+set -u
+bench=$1
+program=$2
+shift 2
+name=${BENCH_PREFIX_NAME:-$(basename "$program" .exe)}
+template=$bench/template
+prefix=$bench/prefixes/$name
+wine=/usr/lib/wine/wine64
+
+if [ ! -f "$template/.bench-ready" ]; then
+    echo "run-in-wine: no template prefix at $template (run the bench_template test first)" >&2
+    exit 1
+fi
+export WINEPREFIX=$prefix WINEDEBUG=${WINEDEBUG:--all}
+# A server left from an earlier run of the same name must not see the new copy.
+wineserver -k >/dev/null 2>&1
+rm -rf "$prefix"
+mkdir -p "$bench/prefixes"
+cp -a "$template" "$prefix"
+
+# Detached streams: services started by the server must not hold our pipe.
+wineserver -p </dev/null >/dev/null 2>&1
+"$wine" cmd /c exit </dev/null >/dev/null 2>&1
+"$wine" "$program" "$@"
+rc=$?
+wineserver -k >/dev/null 2>&1
+exit $rc
