@@ -358,3 +358,43 @@ TEST(Messages, StringMessage)
 }
 
 } // namespace
+
+namespace {
+
+std::string AnsiToUtf8(const std::string& ansi)
+{
+    wchar_t szWide[512] = L"";
+    MultiByteToWideChar(CP_ACP, 0, ansi.c_str(), -1, szWide, ARRAYSIZE(szWide));
+    char szUtf8[1024] = "";
+    WideCharToMultiByte(CP_UTF8, 0, szWide, -1, szUtf8, sizeof(szUtf8), nullptr, nullptr);
+    return szUtf8;
+}
+
+// Runs only under a Japanese locale (its own test entry).
+TEST(JapaneseDialog, SystemMenuItemAndResultBoxUseTheJapaneseTable)
+{
+    ASSERT_EQ(932u, GetACP()) << "the ja_JP.UTF-8 locale is missing";
+    CMessageBoxRecorder boxes;
+    CDialogData data;
+    CTestDialog dialog(&data);
+    HMENU hMenu = GetSystemMenu(dialog.m_hWnd, FALSE);
+    ASSERT_NE(nullptr, hMenu);
+    int nCount = GetMenuItemCount(hMenu);
+    EXPECT_EQ(static_cast<UINT>(IDM_ABOUT), GetMenuItemID(hMenu, nCount - 1));
+    EXPECT_EQ(u8"バージョン情報(&A)...", AnsiToUtf8(MenuText(hMenu, nCount - 1)));
+
+    data.m_nResultId = IDS_PORT_OPEN;
+    SendMessageA(dialog.m_hWnd, WM_SETUP_DONE, 0, 0);
+    ASSERT_EQ(1u, boxes.m_boxes.size());
+    EXPECT_EQ(u8"アンインストールを中断しました。ポートを閉じて再度アンインストールを実行してください。",
+              AnsiToUtf8(boxes.m_boxes[0].text));
+
+    // Texts that are the same in both tables stay as they are.
+    data.m_nResultId = IDS_SUCCESS;
+    CTestDialog second(&data);
+    SendMessageA(second.m_hWnd, WM_SETUP_DONE, 0, 0);
+    ASSERT_EQ(2u, boxes.m_boxes.size());
+    EXPECT_EQ("Success", boxes.m_boxes[1].text);
+}
+
+} // namespace
