@@ -151,6 +151,12 @@ TEST_F(TraceProviderTest, UnregistrationEndsAllEvents)
     EmitOneOfEach();
     EXPECT_TRUE(m_recorder.Events().empty());
 
+    // An event sent without asking goes to no logger rather than through
+    // the sentinel.
+    TraceEvent(g_guidSetupComponent, 30, static_cast<DWORD>(0));
+    ASSERT_EQ(1u, m_recorder.Events().size());
+    EXPECT_EQ(0u, m_recorder.Events()[0].hLogger);
+
     // A second unregistration does nothing.
     UnregisterTraceProvider();
     EXPECT_EQ(1u, m_recorder.Unregistrations().size());

@@ -43,11 +43,10 @@ static HMODULE LoadConfigManager()
 {
     char szPath[SETUP_PATH_LENGTH] = "";
     UINT nLength = GetSystemDirectoryA(szPath, SETUP_PATH_LENGTH);
-    if (nLength == 0 || nLength >= SETUP_PATH_LENGTH) {
-        SetLastError(nLength == 0 ? GetLastError() : ERROR_BUFFER_OVERFLOW);
+    if (nLength == 0) {
         return nullptr;
     }
-    if (FAILED(StringCchCatA(szPath, SETUP_PATH_LENGTH, "\\cfgmgr32.dll"))) {
+    if (nLength >= SETUP_PATH_LENGTH || FAILED(StringCchCatA(szPath, SETUP_PATH_LENGTH, "\\cfgmgr32.dll"))) {
         SetLastError(ERROR_BUFFER_OVERFLOW);
         return nullptr;
     }

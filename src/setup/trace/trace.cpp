@@ -55,9 +55,11 @@ private:
     DWORD m_dwError;
 };
 
+// The sentinel is no block: an event sent while not registered goes to no
+// logger (handle 0) and is dropped by the system.
 TRACEHANDLE CurrentLogger()
 {
-    return g_pTraceProvider->m_hLogger;
+    return IsProviderRegistered() ? g_pTraceProvider->m_hLogger : 0;
 }
 
 } // namespace
