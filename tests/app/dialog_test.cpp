@@ -5,8 +5,8 @@
 
 #include <windows.h>
 #include <commctrl.h>
-#include <process.h>
 
+#include <algorithm>
 #include <string>
 
 #include "app/dialog_data.h"
@@ -17,6 +17,7 @@
 #include "support/run_patches.h"
 #include "support/trace_recorder.h"
 #include "trace/trace.h"
+#include "uidriver/ui_driver.h"
 
 namespace {
 
@@ -187,20 +188,6 @@ HANDLE WINAPI FailCreateThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROU
     return nullptr;
 }
 
-// Plays the user of an in-process run: presses OK in the dialog.
-unsigned __stdcall PressOk(void* pCaption)
-{
-    for (int i = 0; i < 500; ++i) {
-        HWND hDialog = FindWindowA("#32770", static_cast<const char*>(pCaption));
-        if (hDialog != nullptr && IsWindowVisible(hDialog)) {
-            PostMessageA(hDialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
-            return 0;
-        }
-        Sleep(20);
-    }
-    return 1;
-}
-
 class RunSetupTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -225,11 +212,9 @@ TEST_F(RunSetupTest, WorkerNotCreatedOnOkEndsWithError)
 {
     CCommandLinePatch commandLine(L"setup.exe /u");
     CIatPatch create("kernel32.dll", "CreateThread", reinterpret_cast<void*>(FailCreateThread));
-    HANDLE hUser = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, PressOk, const_cast<char*>("Uninstall"), 0,
-                                                           nullptr));
+    COkPresser user("Uninstall");
     EXPECT_EQ(-1, RunSetup());
-    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(hUser, 10000));
-    CloseHandle(hUser);
+    EXPECT_TRUE(user.WaitPressed());
     ASSERT_EQ(1u, m_boxes.m_boxes.size());
     EXPECT_EQ("Error", m_boxes.m_boxes[0].text);
     EXPECT_EQ(static_cast<UINT>(MB_ICONERROR), m_boxes.m_boxes[0].nStyle);
@@ -361,15 +346,6 @@ TEST(Messages, StringMessage)
 
 namespace {
 
-std::string AnsiToUtf8(const std::string& ansi)
-{
-    wchar_t szWide[512] = L"";
-    MultiByteToWideChar(CP_ACP, 0, ansi.c_str(), -1, szWide, ARRAYSIZE(szWide));
-    char szUtf8[1024] = "";
-    WideCharToMultiByte(CP_UTF8, 0, szWide, -1, szUtf8, sizeof(szUtf8), nullptr, nullptr);
-    return szUtf8;
-}
-
 // Runs only under a Japanese locale (its own test entry).
 TEST(JapaneseDialog, SystemMenuItemAndResultBoxUseTheJapaneseTable)
 {
@@ -381,13 +357,13 @@ TEST(JapaneseDialog, SystemMenuItemAndResultBoxUseTheJapaneseTable)
     ASSERT_NE(nullptr, hMenu);
     int nCount = GetMenuItemCount(hMenu);
     EXPECT_EQ(static_cast<UINT>(IDM_ABOUT), GetMenuItemID(hMenu, nCount - 1));
-    EXPECT_EQ(u8"バージョン情報(&A)...", AnsiToUtf8(MenuText(hMenu, nCount - 1)));
+    EXPECT_EQ(u8"バージョン情報(&A)...", ConvertAnsiToUtf8(MenuText(hMenu, nCount - 1)));
 
     data.m_nResultId = IDS_PORT_OPEN;
     SendMessageA(dialog.m_hWnd, WM_SETUP_DONE, 0, 0);
     ASSERT_EQ(1u, boxes.m_boxes.size());
     EXPECT_EQ(u8"アンインストールを中断しました。ポートを閉じて再度アンインストールを実行してください。",
-              AnsiToUtf8(boxes.m_boxes[0].text));
+              ConvertAnsiToUtf8(boxes.m_boxes[0].text));
 
     // Texts that are the same in both tables stay as they are.
     data.m_nResultId = IDS_SUCCESS;

@@ -1,6 +1,8 @@
 // Stand-ins for calling RunSetup inside a test executable.
 #include "run_patches.h"
 
+#include <process.h>
+
 namespace {
 
 const wchar_t* g_pszCommandLine = L"";
@@ -34,7 +36,44 @@ HANDLE WINAPI RecordingCreateMutexA(LPSECURITY_ATTRIBUTES pAttributes, BOOL bIni
     return hMutex;
 }
 
+unsigned __stdcall PressOkWhenShown(void* pCaption)
+{
+    for (int i = 0; i < 500; ++i) {
+        HWND hDialog = FindWindowA("#32770", static_cast<const char*>(pCaption));
+        if (hDialog != nullptr && IsWindowVisible(hDialog)) {
+            PostMessageA(hDialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+            return 0;
+        }
+        Sleep(20);
+    }
+    return 1;
+}
+
 } // namespace
+
+COkPresser::COkPresser(const char* pszCaption)
+    : m_hThread(reinterpret_cast<HANDLE>(
+          _beginthreadex(nullptr, 0, PressOkWhenShown, const_cast<char*>(pszCaption), 0, nullptr)))
+{
+}
+
+COkPresser::~COkPresser()
+{
+    WaitPressed();
+}
+
+bool COkPresser::WaitPressed()
+{
+    if (m_hThread == nullptr) {
+        return false;
+    }
+    DWORD dwExitCode = 1;
+    bool bEnded = WaitForSingleObject(m_hThread, 10000) == WAIT_OBJECT_0;
+    GetExitCodeThread(m_hThread, &dwExitCode);
+    CloseHandle(m_hThread);
+    m_hThread = nullptr;
+    return bEnded && dwExitCode == 0;
+}
 
 CCommandLinePatch::CCommandLinePatch(const wchar_t* pszCommandLine)
     : m_patch("kernel32.dll", "GetCommandLineW", reinterpret_cast<void*>(FakeGetCommandLineW))

@@ -39,6 +39,22 @@ private:
     CIatPatch m_patch;
 };
 
+// Plays the user of an in-process run from a thread of its own: waits for
+// the visible dialog with that caption in this process and presses OK.
+class COkPresser {
+public:
+    explicit COkPresser(const char* pszCaption);
+    ~COkPresser();
+    COkPresser(const COkPresser&) = delete;
+    COkPresser& operator=(const COkPresser&) = delete;
+
+    // Waits for the thread; true when it found the dialog and pressed OK.
+    bool WaitPressed();
+
+private:
+    HANDLE m_hThread;
+};
+
 // CreateMutexA is passed through and its handles are closed when the object
 // dies, so the next in-process run is not taken for a second instance.
 class CMutexCloser {

@@ -180,6 +180,25 @@ bool CTraceRecorder::WriteRecording(const char* pszPath) const
     return fclose(pFile) == 0;
 }
 
+std::vector<std::string> DescribeEvents(const std::vector<RecordedEvent>& events)
+{
+    std::vector<std::string> lines;
+    for (const RecordedEvent& event : events) {
+        std::string line = std::string(ComponentName(event.guidMessage)) + " " + std::to_string(event.nNumber);
+        for (const std::vector<BYTE>& argument : event.arguments) {
+            DWORD dwValue = 0;
+            if (argument.size() == sizeof(dwValue)) {
+                memcpy(&dwValue, argument.data(), sizeof(dwValue));
+                line += " " + std::to_string(dwValue);
+            } else {
+                line += " ?";
+            }
+        }
+        lines.push_back(line);
+    }
+    return lines;
+}
+
 const char* ComponentName(const GUID& guid)
 {
     if (IsEqualGUID(guid, g_guidSetupComponent)) {

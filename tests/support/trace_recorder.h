@@ -74,6 +74,10 @@ private:
     std::vector<std::unique_ptr<CIatPatch>> m_patches;
 };
 
+// Each event as "component number" followed by its 32-bit arguments in
+// decimal ("setup 79 5"; "?" for an argument of another size).
+std::vector<std::string> DescribeEvents(const std::vector<RecordedEvent>& events);
+
 // Short name of a component message GUID: "setup", "util", "comdb" or "?".
 const char* ComponentName(const GUID& guid);
 

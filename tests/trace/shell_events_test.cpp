@@ -2,8 +2,6 @@
 // command line: a silent run, a query run and OK in the Install dialog.
 #include <gtest/gtest.h>
 
-#include <process.h>
-
 #include "app/run_setup.h"
 #include "res/resource.h"
 #include "support/run_patches.h"
@@ -106,28 +104,12 @@ TEST_F(ShellEventsTest, SilentUninstallRun)
               tail);
 }
 
-// Plays the user: waits for the Install dialog of this process and presses OK.
-unsigned __stdcall PressOk(void*)
-{
-    for (int i = 0; i < 500; ++i) {
-        HWND hDialog = FindWindowA("#32770", "Install");
-        if (hDialog != nullptr && IsWindowVisible(hDialog)) {
-            PostMessageA(hDialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
-            return 0;
-        }
-        Sleep(20);
-    }
-    return 1;
-}
-
 TEST_F(ShellEventsTest, OkInTheInstallDialog)
 {
     CCommandLinePatch commandLine(L"setup.exe");
-    HANDLE hUser = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, PressOk, nullptr, 0, nullptr));
-    ASSERT_NE(nullptr, hUser);
+    COkPresser user("Install");
     EXPECT_EQ(0, RunSetup());
-    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(hUser, 10000));
-    CloseHandle(hUser);
+    EXPECT_TRUE(user.WaitPressed());
 
     Names expected = CHECKS_ON_WINDOWS_10;
     const Names rest = {"setup 26", "setup 27", "setup 31", "setup 10", "setup 33", "setup 10",

@@ -88,15 +88,6 @@ DWORD DismissAndWaitForExit(CProgramRun* pRun, const MessageBoxState& box)
     return dwExitCode;
 }
 
-std::string ConvertAnsiToUtf8(const std::string& text)
-{
-    wchar_t szWide[1024] = L"";
-    int nWide = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, szWide, ARRAYSIZE(szWide));
-    char szUtf8[3072] = "";
-    WideCharToMultiByte(CP_UTF8, 0, szWide, nWide, szUtf8, sizeof(szUtf8), nullptr, nullptr);
-    return szUtf8;
-}
-
 // The Ready and Working screens, as far as the dialog shows them.
 void ExpectReadyScreen(HWND hDialog, const DialogCase& dialogCase)
 {

@@ -336,3 +336,12 @@ std::string SetupPath()
 {
     return BinaryFolder() + "setup.exe";
 }
+
+std::string ConvertAnsiToUtf8(const std::string& text)
+{
+    wchar_t szWide[1024] = L"";
+    int nWide = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, szWide, ARRAYSIZE(szWide));
+    char szUtf8[3072] = "";
+    WideCharToMultiByte(CP_UTF8, 0, szWide, nWide, szUtf8, sizeof(szUtf8), nullptr, nullptr);
+    return szUtf8;
+}

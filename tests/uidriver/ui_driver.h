@@ -91,6 +91,10 @@ std::string ReadClassName(HWND hWnd);
 // Waits until hWnd no longer exists; false on time-out.
 bool WaitForWindowGone(HWND hWnd, DWORD dwTimeoutMs = 10000);
 
+// Converts text in the ANSI code page (as windows hand it out) to UTF-8,
+// for comparison with literals of the Japanese texts.
+std::string ConvertAnsiToUtf8(const std::string& text);
+
 // Folder of the running test executable, with a trailing backslash; setup.exe
 // and uidriver.exe are built beside it.
 std::string BinaryFolder();

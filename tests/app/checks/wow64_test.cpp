@@ -9,7 +9,6 @@
 
 #include "app/checks.h"
 #include "app/run_setup.h"
-#include "event_text.h"
 #include "support/iat_patch.h"
 #include "support/run_patches.h"
 #include "support/trace_recorder.h"

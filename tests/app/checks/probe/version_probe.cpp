@@ -5,7 +5,6 @@
 #include <stdio.h>
 
 #include "app/checks.h"
-#include "event_text.h"
 #include "support/trace_recorder.h"
 #include "trace/trace.h"
 
