@@ -2,10 +2,9 @@
 // installations and WOW64.
 #include "checks.h"
 
-#include <strsafe.h>
-
 #include "../trace/trace.h"
 #include "dialog_data.h"
+#include "system_library.h"
 
 int IsAnotherInstanceRunning()
 {
@@ -37,26 +36,10 @@ int IsUserAdmin()
 
 typedef DWORD(WINAPI* WaitNoPendingInstallEventsProc)(DWORD dwTimeout);
 
-// Loads cfgmgr32.dll from the system folder by full path: the program runs
-// elevated from a package folder, so a copy planted there must never load.
-static HMODULE LoadConfigManager()
-{
-    char szPath[SETUP_PATH_LENGTH] = "";
-    UINT nLength = GetSystemDirectoryA(szPath, SETUP_PATH_LENGTH);
-    if (nLength == 0) {
-        return nullptr;
-    }
-    if (nLength >= SETUP_PATH_LENGTH || FAILED(StringCchCatA(szPath, SETUP_PATH_LENGTH, "\\cfgmgr32.dll"))) {
-        SetLastError(ERROR_BUFFER_OVERFLOW);
-        return nullptr;
-    }
-    return LoadLibraryA(szPath);
-}
-
 DWORD WaitNoPendingInstallEvents(DWORD dwTimeout)
 {
     // The library stays loaded for the life of the process.
-    HMODULE hConfigManager = LoadConfigManager();
+    HMODULE hConfigManager = LoadSystemLibrary("cfgmgr32.dll");
     if (hConfigManager == nullptr) {
         if (IsTraceEnabled(TRACE_ERROR)) {
             TraceEvent(g_guidUtilComponent, 18);

@@ -1,0 +1,11 @@
+// Operations on every device whose service has a given name.
+#pragma once
+
+#include <windows.h>
+
+// Removes the matching devices; nonzero when a call failed (last error set).
+int RemoveDevicesByService(const char* pszName);
+// 0 when a matching device's COM port is held open, 1 otherwise.
+int CheckPortsClosed(const char* pszName);
+// Deletes the Serial Print keys of the matching devices' ports.
+int DeleteSerialPrintKeys(const char* pszName);
