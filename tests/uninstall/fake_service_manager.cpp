@@ -73,9 +73,10 @@ SC_HANDLE WINAPI FakeOpenServiceA(SC_HANDLE hManager, LPCSTR pszName, DWORD)
     return nullptr;
 }
 
-BOOL WINAPI FakeCloseServiceHandle(SC_HANDLE hHandle)
+// CloseServiceHandle and DeleteService on a stand-in handle succeed.
+BOOL WINAPI FakeAcceptHandle(SC_HANDLE)
 {
-    return hHandle == Fake().ManagerHandle() || FindPlayed(hHandle) != nullptr ? TRUE : Fail(ERROR_INVALID_HANDLE);
+    return TRUE;
 }
 
 // Counts the query; false when the service's script fails it.
@@ -129,21 +130,6 @@ BOOL WINAPI FakeControlService(SC_HANDLE hService, DWORD dwControl, LPSERVICE_ST
     return TRUE;
 }
 
-BOOL WINAPI FakeDeleteService(SC_HANDLE hService)
-{
-    return FindPlayed(hService) != nullptr ? TRUE : Fail(ERROR_INVALID_HANDLE);
-}
-
-bool IsZeroFilled(const BYTE* pBuffer, DWORD cbBuffer)
-{
-    for (DWORD i = 0; i < cbBuffer; ++i) {
-        if (pBuffer[i] != 0) {
-            return false;
-        }
-    }
-    return true;
-}
-
 // Records first, names after them, as the service manager packs them.
 void FillDependents(const std::vector<std::string>& names, ENUM_SERVICE_STATUSA* pRecords)
 {
@@ -151,8 +137,6 @@ void FillDependents(const std::vector<std::string>& names, ENUM_SERVICE_STATUSA*
     for (size_t i = 0; i < names.size(); ++i) {
         memcpy(pszNext, names[i].c_str(), names[i].size() + 1);
         pRecords[i].lpServiceName = pszNext;
-        pRecords[i].lpDisplayName = pszNext;
-        pRecords[i].ServiceStatus.dwCurrentState = SERVICE_RUNNING;
         pszNext += names[i].size() + 1;
     }
 }
@@ -177,7 +161,8 @@ BOOL WINAPI FakeEnumDependentServicesA(SC_HANDLE hService, DWORD dwState, LPENUM
     if (cbBuffer < cbNeeded) {
         return Fail(ERROR_MORE_DATA);
     }
-    if (cbNeeded != 0 && (cbBuffer != cbNeeded || !IsZeroFilled(reinterpret_cast<BYTE*>(pRecords), cbBuffer))) {
+    std::vector<BYTE> zeros(cbNeeded, 0);
+    if (cbBuffer != cbNeeded || memcmp(pRecords, zeros.data(), cbNeeded) != 0) {
         Fake().m_bEnumBuffersExact = false;
     }
     FillDependents(names, pRecords);
@@ -196,33 +181,21 @@ VOID WINAPI FakeSleep(DWORD dwMilliseconds)
     Fake().m_dwNow += dwMilliseconds;
 }
 
-struct Replacement {
-    const char* pszDll;
-    const char* pszFunction;
-    void* pfnFake;
-};
-
-const Replacement g_replacements[] = {
-    {"advapi32.dll", "OpenSCManagerA", reinterpret_cast<void*>(FakeOpenSCManagerA)},
-    {"advapi32.dll", "OpenServiceA", reinterpret_cast<void*>(FakeOpenServiceA)},
-    {"advapi32.dll", "CloseServiceHandle", reinterpret_cast<void*>(FakeCloseServiceHandle)},
-    {"advapi32.dll", "QueryServiceStatusEx", reinterpret_cast<void*>(FakeQueryServiceStatusEx)},
-    {"advapi32.dll", "QueryServiceStatus", reinterpret_cast<void*>(FakeQueryServiceStatus)},
-    {"advapi32.dll", "ControlService", reinterpret_cast<void*>(FakeControlService)},
-    {"advapi32.dll", "DeleteService", reinterpret_cast<void*>(FakeDeleteService)},
-    {"advapi32.dll", "EnumDependentServicesA", reinterpret_cast<void*>(FakeEnumDependentServicesA)},
-    {"kernel32.dll", "GetTickCount", reinterpret_cast<void*>(FakeGetTickCount)},
-    {"kernel32.dll", "Sleep", reinterpret_cast<void*>(FakeSleep)},
-};
-
 } // namespace
 
 CFakeServiceManager::CFakeServiceManager(DWORD dwStartTick) : m_dwNow(dwStartTick), m_dwStartTick(dwStartTick)
 {
     s_pCurrent = this;
-    for (const Replacement& replacement : g_replacements) {
-        m_patches.emplace_back(new CIatPatch(replacement.pszDll, replacement.pszFunction, replacement.pfnFake));
-    }
+    Patch("advapi32.dll", "OpenSCManagerA", reinterpret_cast<void*>(FakeOpenSCManagerA));
+    Patch("advapi32.dll", "OpenServiceA", reinterpret_cast<void*>(FakeOpenServiceA));
+    Patch("advapi32.dll", "CloseServiceHandle", reinterpret_cast<void*>(FakeAcceptHandle));
+    Patch("advapi32.dll", "QueryServiceStatusEx", reinterpret_cast<void*>(FakeQueryServiceStatusEx));
+    Patch("advapi32.dll", "QueryServiceStatus", reinterpret_cast<void*>(FakeQueryServiceStatus));
+    Patch("advapi32.dll", "ControlService", reinterpret_cast<void*>(FakeControlService));
+    Patch("advapi32.dll", "DeleteService", reinterpret_cast<void*>(FakeAcceptHandle));
+    Patch("advapi32.dll", "EnumDependentServicesA", reinterpret_cast<void*>(FakeEnumDependentServicesA));
+    Patch("kernel32.dll", "GetTickCount", reinterpret_cast<void*>(FakeGetTickCount));
+    Patch("kernel32.dll", "Sleep", reinterpret_cast<void*>(FakeSleep));
 }
 
 CFakeServiceManager::~CFakeServiceManager()
@@ -231,14 +204,10 @@ CFakeServiceManager::~CFakeServiceManager()
     s_pCurrent = nullptr;
 }
 
-bool CFakeServiceManager::IsApplied() const
+void CFakeServiceManager::Patch(const char* pszDll, const char* pszFunction, void* pfnFake)
 {
-    for (const std::unique_ptr<CIatPatch>& patch : m_patches) {
-        if (!patch->IsApplied()) {
-            return false;
-        }
-    }
-    return true;
+    m_patches.emplace_back(new CIatPatch(pszDll, pszFunction, pfnFake));
+    m_bApplied = m_bApplied && m_patches.back()->IsApplied();
 }
 
 void CFakeServiceManager::Add(const FakeService& service)

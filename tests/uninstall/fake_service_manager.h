@@ -37,7 +37,7 @@ public:
     CFakeServiceManager(const CFakeServiceManager&) = delete;
     CFakeServiceManager& operator=(const CFakeServiceManager&) = delete;
 
-    bool IsApplied() const;
+    bool IsApplied() const { return m_bApplied; }
     void Add(const FakeService& service);
     SC_HANDLE ManagerHandle() const;
     // The handle OpenServiceA would give for the service at nIndex.
@@ -63,5 +63,8 @@ public:
     std::vector<Played> m_played;
 
 private:
+    void Patch(const char* pszDll, const char* pszFunction, void* pfnFake);
+
+    bool m_bApplied = true;
     std::vector<std::unique_ptr<CIatPatch>> m_patches;
 };

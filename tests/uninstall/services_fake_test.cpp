@@ -72,6 +72,12 @@ const FakeService DEP_A = Service("DEP_A", SERVICE_RUNNING, 100, 100);
 const FakeService DEP_B = Service("DEP_B", SERVICE_RUNNING, 0, 0);
 const Names BOTH = {"DEP_A", "DEP_B", "QZVRCOM"};
 
+// Failures name the situation rather than dump its bytes.
+void PrintTo(const StopCase& test, std::ostream* pOut)
+{
+    *pOut << test.pszTitle;
+}
+
 const StopCase g_stopCases[] = {
     {"first status query fails", 0, Failing(RUNNING, 0, 0, 1), DEP_A, DEP_B, 0,
      {"util 80 6"}, {}, {}, "MSsm", 1},

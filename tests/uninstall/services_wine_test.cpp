@@ -93,6 +93,12 @@ Names Join(Names first, const Names& second)
     return first;
 }
 
+// Failures name the situation rather than dump its bytes.
+void PrintTo(const WineCase& test, std::ostream* pOut)
+{
+    *pOut << test.pszTitle;
+}
+
 const WineCase g_cases[] = {
     {"missing service", "-", 0,
      {"setup 53 ?", "util 79 1060", "util 66 ?", "util 68"}, 0, 1, "MmMmMm"},
