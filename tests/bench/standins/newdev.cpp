@@ -1,7 +1,7 @@
 // newdev.dll stand-in: UpdateDriverForPlugAndPlayDevices as Windows has it.
 // It fails when no present device carries the hardware ID, keeps the INF
-// in the driver store as oemN.inf, and installs the driver from that copy
-// on every device with the ID through the class installer.
+// in the driver store as oemN.inf, and installs the driver on every device
+// with the ID through the class installer.
 #include <windows.h>
 
 #include <cfgmgr32.h>
