@@ -41,9 +41,11 @@ BOOL WINAPI LoggingUpdateDriver(HWND hParent, LPCSTR pszHardwareId, LPCSTR pszIn
 {
     LoggedCall call = {"install", pszHardwareId, 0, Bytes()};
     g_pLog->m_calls.push_back(call);
-    if (++g_pLog->m_nInstallCalls == g_pLog->m_nFailCall) {
-        SetLastError(g_pLog->m_dwFailError);
-        return FALSE;
+    for (const std::string& id : g_pLog->m_failIds) {
+        if (id == pszHardwareId) {
+            SetLastError(g_pLog->m_dwFailError);
+            return FALSE;
+        }
     }
     BOOL bResult = reinterpret_cast<UpdateDriverProc>(g_pLog->m_pfnRealUpdate)(hParent, pszHardwareId, pszInfPath,
                                                                                dwFlags, pbReboot);
@@ -93,8 +95,7 @@ struct CInstallCallLog::Patches {
 
 CInstallCallLog::CInstallCallLog()
     : m_nOpenResult(ERROR_SUCCESS), m_nCloseResult(ERROR_SUCCESS), m_bFakeArbiter(false), m_bMissingArbiter(false),
-      m_nFailCall(0), m_dwFailError(ERROR_SUCCESS), m_bReportReboot(false), m_nInstallCalls(0),
-      m_pfnRealUpdate(nullptr), m_pPatches(nullptr)
+      m_dwFailError(ERROR_SUCCESS), m_bReportReboot(false), m_pfnRealUpdate(nullptr), m_pPatches(nullptr)
 {
     g_pLog = this;
     m_pPatches = new Patches;
@@ -116,9 +117,9 @@ void CInstallCallLog::FakeArbiterLibrary(LONG nOpenResult, LONG nCloseResult, bo
     m_bMissingArbiter = bMissing;
 }
 
-void CInstallCallLog::FailInstallCall(int nCall, DWORD dwError)
+void CInstallCallLog::FailInstall(const char* pszHardwareId, DWORD dwError)
 {
-    m_nFailCall = nCall;
+    m_failIds.push_back(pszHardwareId);
     m_dwFailError = dwError;
 }
 
@@ -196,4 +197,28 @@ std::string HexBytes(const Bytes& data)
         text += szByte;
     }
     return text;
+}
+
+std::string PortsInf(const std::string& body)
+{
+    return "[Version]\r\n"
+           "Signature=\"$Windows NT$\"\r\n"
+           "Class=Ports\r\n"
+           "ClassGuid={4D36E978-E325-11CE-BFC1-08002BE10318}\r\n"
+           "Provider=Test\r\n"
+           "DriverVer=01/01/2020,1.0.0.0\r\n\r\n"
+           "[Port.NTamd64]\r\n\r\n" +
+           body + "\r\n";
+}
+
+bool WriteTextFile(const std::string& path, const std::string& text)
+{
+    HANDLE hFile = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (hFile == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    DWORD cbWritten = 0;
+    BOOL bWritten = WriteFile(hFile, text.data(), static_cast<DWORD>(text.size()), &cbWritten, nullptr);
+    CloseHandle(hFile);
+    return bWritten && cbWritten == text.size();
 }

@@ -14,6 +14,11 @@
 
 typedef std::vector<BYTE> Bytes;
 
+// A Ports-class INF around pszBody ([Manufacturer] and models sections),
+// with an install section that adds no service.
+std::string PortsInf(const std::string& body);
+bool WriteTextFile(const std::string& path, const std::string& text);
+
 // Writes "ComDB" with exactly this type and data (creating the key).
 bool WriteArbiterValue(DWORD dwType, const Bytes& data);
 // Reads "ComDB"; false when it is absent.
@@ -39,9 +44,9 @@ public:
     // ComDBOpen/ComDBClose answered here with these results instead of by
     // msports.dll; bMissing makes them absent (GetProcAddress fails, 127).
     void FakeArbiterLibrary(LONG nOpenResult, LONG nCloseResult, bool bMissing = false);
-    // The installation attempt number nCall (1-based) fails with dwError
-    // without reaching the system; 0 means none fails.
-    void FailInstallCall(int nCall, DWORD dwError);
+    // Every installation attempt for pszHardwareId fails with dwError
+    // without reaching the system.
+    void FailInstall(const char* pszHardwareId, DWORD dwError);
     // Every successful installation reports that a restart is needed.
     void ReportReboot() { m_bReportReboot = true; }
 
@@ -57,10 +62,9 @@ public:
     LONG m_nCloseResult;
     bool m_bFakeArbiter;
     bool m_bMissingArbiter;
-    int m_nFailCall;
+    std::vector<std::string> m_failIds;
     DWORD m_dwFailError;
     bool m_bReportReboot;
-    int m_nInstallCalls;
     void* m_pfnRealUpdate;
 
 private:
