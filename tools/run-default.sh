@@ -6,7 +6,7 @@ set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build}
 "$root/tools/install-deps.sh"
-"$root/tools/build.sh" "$build" setup bench_msports
+"$root/tools/build.sh" "$build" setup bench_msports bench_newdev
 
 export WINEPREFIX=$build/wine/default WINEDEBUG=-all
 wine=/usr/lib/wine/wine64

@@ -12,7 +12,7 @@ if [ $# -ne 2 ]; then
 fi
 dir=$1
 bench_dlls=$2/bin/device_bench
-standins=(msports)
+standins=(msports newdev)
 for name in "${standins[@]}"; do
     if [ ! -f "$bench_dlls/$name.dll" ]; then
         echo "make-template-prefix: $bench_dlls/$name.dll is missing (build all targets first)" >&2
