@@ -24,11 +24,11 @@ CWalkTest::~CWalkTest()
     RemoveDevicesWithIdPrefix(TEST_ID_PREFIX);
 }
 
-BOOL CWalkTest::Walk(const char* pszInf)
+BOOL CWalkTest::Walk(const char* pszInf, size_t cbInf)
 {
     DeleteFileA(m_infPath.c_str());
     if (pszInf != nullptr) {
-        EXPECT_TRUE(WriteTextFile(m_infPath, pszInf));
+        EXPECT_TRUE(WriteTextFile(m_infPath, cbInf != 0 ? std::string(pszInf, cbInf) : std::string(pszInf)));
     }
     return InstallDevicesFromInf(&m_data, m_infPath.c_str());
 }

@@ -21,8 +21,9 @@ protected:
     CWalkTest();
     ~CWalkTest() override;
 
-    // Writes pszInf (no file when null) as the package's INF and walks it.
-    BOOL Walk(const char* pszInf);
+    // Writes pszInf (no file when null; cbInf bytes, or up to its NUL) as
+    // the package's INF and walks it.
+    BOOL Walk(const char* pszInf, size_t cbInf = 0);
     // "ID=PortName" of each test device in creation order, space-separated.
     static std::string Devices();
     static std::string ArbiterHex();
