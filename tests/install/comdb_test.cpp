@@ -65,11 +65,6 @@ protected:
     CRegistryValueKeeper m_keeper;
 };
 
-std::string Written(DWORD dwType, const Bytes& data)
-{
-    return std::to_string(dwType) + ":" + HexBytes(data);
-}
-
 TEST_P(ComDbTest, ReservesOnlyFreeNumbersInRange)
 {
     const ComDbCase& test = GetParam();
@@ -84,23 +79,17 @@ TEST_P(ComDbTest, ReservesOnlyFreeNumbersInRange)
     std::vector<std::string> expected;
     for (const Reservation& reservation : test.reservations) {
         SCOPED_TRACE(reservation.nPort);
-        size_t nWrites = log.ArbiterWrites().size();
+        size_t nWrites = log.m_writes.size();
         EXPECT_EQ(reservation.bResult, comDb.ReservePort(reservation.nPort));
-        std::vector<std::string> writes = log.ArbiterWrites();
-        ASSERT_EQ(nWrites + (reservation.bResult ? 1 : 0), writes.size());
+        ASSERT_EQ(nWrites + (reservation.bResult ? 1 : 0), log.m_writes.size());
         if (reservation.bResult) {
-            EXPECT_EQ(Written(test.dwType, reservation.written), writes.back());
+            EXPECT_EQ(DescribeValue(test.dwType, reservation.written), log.m_writes.back());
         }
     }
     Bytes workingCopy(comDb.m_pData, comDb.m_pData + comDb.m_cbData);
-    EXPECT_EQ(HexBytes(test.workingCopy), HexBytes(workingCopy));
-
+    EXPECT_EQ(DescribeValue(test.dwType, test.workingCopy), DescribeValue(test.dwType, workingCopy));
     ASSERT_TRUE(comDb.Save());
-    DWORD dwType = 0;
-    Bytes saved;
-    ASSERT_TRUE(ReadArbiterValue(&dwType, &saved));
-    EXPECT_EQ(test.dwType, dwType);
-    EXPECT_EQ(HexBytes(workingCopy), HexBytes(saved));
+    EXPECT_EQ(DescribeValue(test.dwType, test.workingCopy), ReadArbiterValue());
 }
 
 INSTANTIATE_TEST_SUITE_P(Values, ComDbTest, ::testing::ValuesIn(c_cases),
@@ -117,19 +106,10 @@ struct EmptyCase {
 
 const EmptyCase c_emptyCases[] = {
     {"NoValue", false, ERROR_SUCCESS, ERROR_SUCCESS, false, "comdb 10"},
-    {"OpenFails", true, ERROR_ACCESS_DENIED, ERROR_SUCCESS, false, "comdb 10,comdb 11"},
-    {"CloseFails", true, ERROR_SUCCESS, ERROR_INVALID_HANDLE, false, "comdb 10,comdb 12"},
-    {"NoEntryPoint", true, ERROR_SUCCESS, ERROR_SUCCESS, true, "comdb 10,comdb 11"},
+    {"OpenFails", true, ERROR_ACCESS_DENIED, ERROR_SUCCESS, false, "comdb 10 comdb 11"},
+    {"CloseFails", true, ERROR_SUCCESS, ERROR_INVALID_HANDLE, false, "comdb 10 comdb 12"},
+    {"NoEntryPoint", true, ERROR_SUCCESS, ERROR_SUCCESS, true, "comdb 10 comdb 11"},
 };
-
-std::string JoinNames(const std::vector<std::string>& names)
-{
-    std::string text;
-    for (const std::string& name : names) {
-        text += (text.empty() ? "" : ",") + name;
-    }
-    return text;
-}
 
 TEST(ComDbEmptyTest, ObjectThatDidNotLoadRejectsEverything)
 {
@@ -139,7 +119,7 @@ TEST(ComDbEmptyTest, ObjectThatDidNotLoadRejectsEverything)
         if (test.bValuePresent) {
             ASSERT_TRUE(WriteArbiterValue(REG_BINARY, {0x00, 0x00}));
         } else {
-            DeleteArbiterValue();
+            RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, ARBITER_KEY, "ComDB");
         }
         CTraceRecorder recorder;
         RegisterTraceProvider();
@@ -148,14 +128,14 @@ TEST(ComDbEmptyTest, ObjectThatDidNotLoadRejectsEverything)
         log.FakeArbiterLibrary(test.nOpenResult, test.nCloseResult, test.bMissing);
         CComDB comDb;
         EXPECT_FALSE(comDb.Load());
-        EXPECT_EQ(test.pszEvents, JoinNames(recorder.EventNames()));
+        EXPECT_EQ(test.pszEvents, JoinEvents(recorder.Events()));
         EXPECT_EQ(nullptr, comDb.m_pData);
         EXPECT_EQ(0u, comDb.m_cbData);
         for (DWORD nPort : {0u, 1u, 16u}) {
             EXPECT_FALSE(comDb.ReservePort(nPort));
         }
         EXPECT_FALSE(comDb.Save());
-        EXPECT_TRUE(log.ArbiterWrites().empty());
+        EXPECT_TRUE(log.m_writes.empty());
         UnregisterTraceProvider();
     }
 }

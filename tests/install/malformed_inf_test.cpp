@@ -5,7 +5,7 @@
 
 #include <regex>
 
-#include "walk_bench.h"
+#include "install_bench.h"
 
 namespace {
 
@@ -90,7 +90,7 @@ TEST_P(MalformedInfTest, InstallsOnlyWhatItNames)
     EXPECT_EQ(expected, Devices());
     EXPECT_EQ(IDS_SUCCESS, m_data.m_nResultId);
     EXPECT_TRUE(m_boxes.m_boxes.empty());
-    std::string sequence = m_log.Sequence();
+    std::string sequence = m_log.m_sequence;
     EXPECT_TRUE(std::regex_match(sequence, std::regex("(TI+W|I+)*"))) << sequence;
 }
 

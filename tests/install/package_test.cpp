@@ -4,7 +4,7 @@
 
 #include "device_tree.h"
 #include "install/device_install.h"
-#include "walk_bench.h"
+#include "install_bench.h"
 
 namespace {
 
@@ -30,11 +30,11 @@ TEST_F(CWalkTest, SamplePackageTwice)
     const char* pszDevices = "QZVRCOM\\5=COM5 QZVRCOM\\12=COM12 QZVRCOM\\27=COM27";
     EXPECT_TRUE(InstallDevicesFromInf(&m_data, m_infPath.c_str()));
     EXPECT_EQ(pszDevices, Devices());
-    EXPECT_EQ("11 08 00 04", ArbiterHex());
+    EXPECT_EQ("3:11 08 00 04", ReadArbiterValue());
     EXPECT_TRUE(InstallDevicesFromInf(&m_data, m_infPath.c_str()));
     EXPECT_EQ(pszDevices, Devices());
-    EXPECT_EQ("11 08 00 04", ArbiterHex());
-    EXPECT_EQ("TIIWTIIWTIIWIII", m_log.Sequence());
+    EXPECT_EQ("3:11 08 00 04", ReadArbiterValue());
+    EXPECT_EQ("TIIWTIIWTIIWIII", m_log.m_sequence);
     EXPECT_EQ(IDS_SUCCESS, m_data.m_nResultId);
     for (const DeviceRecord& device : ListDevicesWithIdPrefix(TEST_ID_PREFIX)) {
         EXPECT_EQ("qzvrcom", device.service) << device.instanceId;

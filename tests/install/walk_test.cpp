@@ -4,7 +4,7 @@
 
 #include "install/device_install.h"
 #include "trace/trace.h"
-#include "walk_bench.h"
+#include "install_bench.h"
 
 namespace {
 
@@ -28,48 +28,39 @@ const WalkCase c_cases[] = {
     {"Sample", MAKER("Models,NTamd64") "[Models.NTamd64]\r\n" MODEL("QZVRCOM\\5") MODEL("QZVRCOM\\12")
          MODEL("QZVRCOM\\ 3x"),
      nullptr, TRUE, IDS_SUCCESS, "QZVRCOM\\5=COM5 QZVRCOM\\12=COM12 QZVRCOM\\ 3x=COM3", 0, "TIIWTIIWTIIW",
-     "15 08 00 00", ""},
-    {"MissingInf", nullptr, nullptr, FALSE, IDS_ERROR, "", 0, "", "01 00 00 00", ""},
-    {"NoManufacturer", "[Models]\r\n" MODEL("QZVRCOM\\5"), nullptr, FALSE, IDS_ERROR, "", 0, "", "01 00 00 00", ""},
+     "3:15 08 00 00", ""},
+    {"MissingInf", nullptr, nullptr, FALSE, IDS_ERROR, "", 0, "", "3:01 00 00 00", ""},
+    {"NoManufacturer", "[Models]\r\n" MODEL("QZVRCOM\\5"), nullptr, FALSE, IDS_ERROR, "", 0, "", "3:01 00 00 00", ""},
     {"EmptyManufacturer", "[Manufacturer]\r\n[Models]\r\n" MODEL("QZVRCOM\\5"), nullptr, FALSE, IDS_ERROR, "", 0, "",
-     "01 00 00 00", ""},
+     "3:01 00 00 00", ""},
     {"ModelsMissing", MAKER("Nowhere,NTamd64") "[Models.NTamd64]\r\n" MODEL("QZVRCOM\\5"), nullptr, TRUE,
-     IDS_SUCCESS, "", 0, "", "01 00 00 00", ""},
+     IDS_SUCCESS, "", 0, "", "3:01 00 00 00", ""},
     {"LonePoint", MAKER("Models,") "[Models]\r\n" MODEL("QZVRCOM\\5"), nullptr, TRUE, IDS_SUCCESS, "", 0, "",
-     "01 00 00 00", ""},
+     "3:01 00 00 00", ""},
     {"UndecoratedSection", MAKER("Models") "[Models]\r\n" MODEL("QZVRCOM\\5"), nullptr, TRUE, IDS_SUCCESS,
-     "QZVRCOM\\5=COM5", 0, "TIIW", "11 00 00 00", ""},
+     "QZVRCOM\\5=COM5", 0, "TIIW", "3:11 00 00 00", ""},
     {"TwoLinesOneSection", MAKER("Models,NTamd64") "Other=Models,NTamd64\r\n[Models.NTamd64]\r\n" MODEL("QZVRCOM\\5"),
-     nullptr, TRUE, IDS_SUCCESS, "QZVRCOM\\5=COM5", 0, "TIIWI", "11 00 00 00", ""},
+     nullptr, TRUE, IDS_SUCCESS, "QZVRCOM\\5=COM5", 0, "TIIWI", "3:11 00 00 00", ""},
     {"NoBackslash", MAKER("Models") "[Models]\r\n" MODEL("QZVRCOM5") MODEL("QZVRCOM\\6"), nullptr, TRUE,
-     IDS_SUCCESS, "QZVRCOM\\6=COM6", 0, "TIIW", "21 00 00 00", "setup 51 ?"},
+     IDS_SUCCESS, "QZVRCOM\\6=COM6", 0, "TIIW", "3:21 00 00 00", "setup 51 ?"},
     {"NumberInUse", MAKER("Models") "[Models]\r\n" MODEL("QZVRCOM\\1"), nullptr, TRUE, IDS_SUCCESS,
-     "QZVRCOM\\1=COM2", 0, "II", "03 00 00 00", ""},
+     "QZVRCOM\\1=COM2", 0, "II", "3:03 00 00 00", ""},
     {"NoDigits", MAKER("Models") "[Models]\r\n" MODEL("QZVRCOM\\-4"), nullptr, TRUE, IDS_SUCCESS, "QZVRCOM\\-4=COM2",
-     0, "II", "03 00 00 00", ""},
+     0, "II", "3:03 00 00 00", ""},
     {"FailsInTheMiddle",
      "[Manufacturer]\r\nA=ModelsA\r\nB=ModelsB\r\n[ModelsA]\r\n" MODEL("QZVRCOM\\5") MODEL("QZVRCOM\\6")
          MODEL("QZVRCOM\\7") "[ModelsB]\r\n" MODEL("QZVRCOM\\8"),
-     "QZVRCOM\\6", TRUE, IDS_ERROR, "QZVRCOM\\5=COM5 QZVRCOM\\8=COM8", 1, "TIIWTIIWTIIW", "B1 00 00 00",
+     "QZVRCOM\\6", TRUE, IDS_ERROR, "QZVRCOM\\5=COM5 QZVRCOM\\8=COM8", 1, "TIIWTIIWTIIW", "3:B1 00 00 00",
      "util 53 31"},
     {"TwoFailingSections",
      "[Manufacturer]\r\nA=ModelsA\r\nB=ModelsB\r\n[ModelsA]\r\n" MODEL("QZVRCOM\\5") "[ModelsB]\r\n" MODEL(
          "QZVRCOM\\5") MODEL("QZVRCOM\\6"),
-     "QZVRCOM\\5", TRUE, IDS_ERROR, "", 2, "TIIWII", "11 00 00 00", "util 53 31 util 53 31"},
+     "QZVRCOM\\5", TRUE, IDS_ERROR, "", 2, "TIIWII", "3:11 00 00 00", "util 53 31 util 53 31"},
 };
 
 void PrintTo(const WalkCase& test, std::ostream* pStream)
 {
     *pStream << test.pszName;
-}
-
-std::string JoinEvents(const std::vector<RecordedEvent>& events)
-{
-    std::string text;
-    for (const std::string& event : DescribeEvents(events)) {
-        text += (text.empty() ? "" : " ") + event;
-    }
-    return text;
 }
 
 class WalkTest : public CWalkTest, public ::testing::WithParamInterface<WalkCase> {};
@@ -79,14 +70,15 @@ TEST_P(WalkTest, InstallsEachIdWithItsNumber)
     const WalkCase& test = GetParam();
     m_recorder.Enable(TRACE_ERROR, 0, 1);
     if (test.pszFailId != nullptr) {
-        m_log.FailInstall(test.pszFailId, ERROR_GEN_FAILURE);
+        m_log.m_failIds.push_back(test.pszFailId);
+        m_log.m_dwFailError = ERROR_GEN_FAILURE;
     }
     EXPECT_EQ(test.bResult, Walk(test.pszBody == nullptr ? nullptr : PortsInf(test.pszBody).c_str()));
     EXPECT_EQ(test.nResultId, m_data.m_nResultId);
     EXPECT_EQ(0, m_data.m_bRebootRequired);
     EXPECT_EQ(test.pszDevices, Devices());
-    EXPECT_EQ(test.pszSequence, m_log.Sequence());
-    EXPECT_EQ(test.pszArbiter, ArbiterHex());
+    EXPECT_EQ(test.pszSequence, m_log.m_sequence);
+    EXPECT_EQ(test.pszArbiter, ReadArbiterValue());
     EXPECT_EQ(test.pszErrorEvents, JoinEvents(m_recorder.Events()));
     ASSERT_EQ(test.nBoxes, m_boxes.m_boxes.size());
     for (const RecordedMessageBox& box : m_boxes.m_boxes) {
@@ -114,7 +106,7 @@ TEST_F(CWalkTest, SkipsLinesThatDoNotFit)
                        "\r\n" MODEL("QZVRCOM\\4");
     EXPECT_TRUE(Walk(PortsInf(body).c_str()));
     EXPECT_EQ(longestId + "=COM9 QZVRCOM\\4=COM4", Devices());
-    EXPECT_EQ("TIIWTIIW", m_log.Sequence());
+    EXPECT_EQ("TIIWTIIW", m_log.m_sequence);
     EXPECT_EQ(IDS_SUCCESS, m_data.m_nResultId);
     EXPECT_EQ("setup 100 122 setup 101 0 setup 101 122", JoinEvents(m_recorder.Events()));
 }
@@ -123,7 +115,8 @@ TEST_F(CWalkTest, SkipsLinesThatDoNotFit)
 // the box shows the system's text of the retry's error.
 TEST_F(CWalkTest, FallbackRemovesItsDeviceWhenTheRetryFails)
 {
-    m_log.FailInstall("QZVRCOM\\5", ERROR_FILE_NOT_FOUND);
+    m_log.m_failIds.push_back("QZVRCOM\\5");
+    m_log.m_dwFailError = ERROR_FILE_NOT_FOUND;
     EXPECT_TRUE(Walk(PortsInf(MAKER("Models") "[Models]\r\n" MODEL("QZVRCOM\\5")).c_str()));
     EXPECT_EQ("", Devices());
     std::vector<std::string> expected = {"setup 47", "comdb 10", "setup 48 ?", "setup 49 ?", "setup 50 5",
@@ -142,12 +135,12 @@ TEST_F(CWalkTest, RebootFlagAndSecondWalk)
     std::string inf = PortsInf(pszInf);
     EXPECT_TRUE(Walk(inf.c_str()));
     EXPECT_EQ(0, m_data.m_bRebootRequired);
-    m_log.ReportReboot();
+    m_log.m_bReportReboot = true;
     EXPECT_TRUE(Walk(inf.c_str()));
     EXPECT_EQ(1, m_data.m_bRebootRequired);
-    EXPECT_EQ("TIIWTIIWII", m_log.Sequence());
+    EXPECT_EQ("TIIWTIIWII", m_log.m_sequence);
     EXPECT_EQ("QZVRCOM\\9=COM9 QZVRCOM\\3=COM3", Devices());
-    EXPECT_EQ("05 01 00 00", ArbiterHex());
+    EXPECT_EQ("3:05 01 00 00", ReadArbiterValue());
 }
 
 } // namespace
