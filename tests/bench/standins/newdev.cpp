@@ -1,7 +1,7 @@
 // newdev.dll stand-in: UpdateDriverForPlugAndPlayDevices as Windows has it.
 // It fails when no present device carries the hardware ID, keeps the INF
-// in the driver store as oemN.inf, and installs the driver from that copy
-// on every device with the ID through the class installer.
+// in the driver store as oemN.inf, and installs the driver on every device
+// with the ID through the class installer.
 #include <windows.h>
 
 #include <cfgmgr32.h>
@@ -20,8 +20,8 @@ const DWORD KNOWN_FLAGS = INSTALLFLAG_FORCE | INSTALLFLAG_READONLY | INSTALLFLAG
 // The installation requests Windows sends for a selected driver; a request
 // that has no default action fails with ERROR_DI_DO_DEFAULT, which is fine.
 const DI_FUNCTION INSTALL_REQUESTS[] = {
-    DIF_SELECTBESTCOMPATDRV,   DIF_ALLOW_INSTALL, DIF_INSTALLDEVICEFILES,           DIF_REGISTER_COINSTALLERS,
-    DIF_INSTALLINTERFACES,     DIF_INSTALLDEVICE, DIF_NEWDEVICEWIZARD_FINISHINSTALL,
+    DIF_SELECTBESTCOMPATDRV, DIF_ALLOW_INSTALL, DIF_INSTALLDEVICEFILES, DIF_REGISTER_COINSTALLERS,
+    DIF_INSTALLINTERFACES,   DIF_INSTALLDEVICE, DIF_NEWDEVICEWIZARD_FINISHINSTALL,
 };
 
 // Compares pszId with each entry of the device's hardware ID multi-string.
@@ -153,7 +153,8 @@ DWORD UpdateDriver(const wchar_t* pszHardwareId, const wchar_t* pszInfPath, DWOR
     }
     // Windows reads the driver files from where the INF came from (the
     // .pnf records it); Wine's Setup API looks beside the INF it is given,
-    // so the driver list is built from the original.
+    // so the driver list is built from the original. Wine's installation
+    // then finds the identical oemN.inf and records that name as InfPath.
     bool bReboot = false;
     dwError = InstallOnDevicesWithId(devices.Get(), pszHardwareId, szFullPath, &bReboot);
     if (dwError == ERROR_SUCCESS && bReboot && pbRebootRequired != nullptr) {
