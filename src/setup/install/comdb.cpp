@@ -1,8 +1,133 @@
-// PLACEHOLDER: built by its own change.
+// COM port arbiter bitmap: a working copy for one INF walk, and the
+// temporary value that leaves only one COM number free for the arbiter.
 #include "comdb.h"
 
+#include "../app/handles.h"
+#include "../app/system_library.h"
+#include "../trace/trace.h"
+
+namespace {
+
+const char c_szArbiterKey[] = "System\\CurrentControlSet\\Control\\COM Name Arbiter";
+const char c_szArbiterValue[] = "ComDB";
+
+typedef LONG(WINAPI* ComDBOpenProc)(HANDLE* phComDB);
+typedef LONG(WINAPI* ComDBCloseProc)(HANDLE hComDB);
+
+// Checks that the arbiter database opens and closes. msports.dll is not a
+// known DLL, so it comes from the system folder; a missing library or entry
+// point counts as a failed open.
+BOOL CanOpenArbiter()
+{
+    ComDBOpenProc pfnOpen =
+        reinterpret_cast<ComDBOpenProc>(reinterpret_cast<void*>(FindSystemFunction("msports.dll", "ComDBOpen")));
+    ComDBCloseProc pfnClose =
+        reinterpret_cast<ComDBCloseProc>(reinterpret_cast<void*>(FindSystemFunction("msports.dll", "ComDBClose")));
+    HANDLE hComDB = nullptr;
+    if (pfnOpen == nullptr || pfnClose == nullptr || pfnOpen(&hComDB) != ERROR_SUCCESS) {
+        if (IsTraceEnabled(TRACE_FLOW)) {
+            TraceEvent(g_guidComdbComponent, 11);
+        }
+        return FALSE;
+    }
+    if (pfnClose(hComDB) != ERROR_SUCCESS) {
+        if (IsTraceEnabled(TRACE_FLOW)) {
+            TraceEvent(g_guidComdbComponent, 12);
+        }
+        return FALSE;
+    }
+    return TRUE;
+}
+
+LONG OpenArbiterKey(CRegistryKey& hKey)
+{
+    return RegOpenKeyExA(HKEY_LOCAL_MACHINE, c_szArbiterKey, 0, KEY_ALL_ACCESS, hKey.AddressOf());
+}
+
+} // namespace
+
 CComDB::CComDB() : m_pData(nullptr), m_cbData(0), m_dwType(0) {}
-CComDB::~CComDB() {}
-BOOL CComDB::Load() { return FALSE; }
-BOOL CComDB::ReservePort(DWORD) { return FALSE; }
-BOOL CComDB::Save() { return FALSE; }
+
+CComDB::~CComDB()
+{
+    if (m_pData != nullptr) {
+        HeapFree(GetProcessHeap(), 0, m_pData);
+    }
+}
+
+BOOL CComDB::Load()
+{
+    if (IsTraceEnabled(TRACE_FLOW)) {
+        TraceEvent(g_guidComdbComponent, 10);
+    }
+    // Loading twice would leak the first copy; the object is loaded once.
+    if (m_pData != nullptr || !CanOpenArbiter()) {
+        return FALSE;
+    }
+    CRegistryKey hKey;
+    if (OpenArbiterKey(hKey) != ERROR_SUCCESS) {
+        return FALSE;
+    }
+    DWORD dwType = 0;
+    DWORD cbData = 0;
+    if (RegQueryValueExA(hKey.Get(), c_szArbiterValue, nullptr, &dwType, nullptr, &cbData) != ERROR_SUCCESS) {
+        return FALSE;
+    }
+    BYTE* pData = static_cast<BYTE*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, cbData));
+    if (pData == nullptr) {
+        return FALSE;
+    }
+    // Type and size are taken from this second read: they are the ones
+    // every later write uses.
+    if (RegQueryValueExA(hKey.Get(), c_szArbiterValue, nullptr, &dwType, pData, &cbData) != ERROR_SUCCESS) {
+        HeapFree(GetProcessHeap(), 0, pData);
+        return FALSE;
+    }
+    m_pData = pData;
+    m_cbData = cbData;
+    m_dwType = dwType;
+    return TRUE;
+}
+
+BOOL CComDB::ReservePort(DWORD nPort)
+{
+    CHeapBlock temporary(HeapAlloc(GetProcessHeap(), 0, m_cbData));
+    if (!temporary.IsValid()) {
+        return FALSE;
+    }
+    CRegistryKey hKey;
+    if (OpenArbiterKey(hKey) != ERROR_SUCCESS) {
+        return FALSE;
+    }
+    // Compared in 64 bits so that 8 x size cannot wrap.
+    if (nPort < 1 || static_cast<ULONGLONG>(nPort) > 8ULL * m_cbData) {
+        return FALSE;
+    }
+    DWORD nIndex = (nPort - 1) / 8;
+    BYTE nMask = static_cast<BYTE>(1u << ((nPort - 1) % 8));
+    if ((m_pData[nIndex] & nMask) != 0) {
+        return FALSE;
+    }
+    // Built from scratch: every number taken but the wanted one.
+    BYTE* pTemporary = static_cast<BYTE*>(temporary.Get());
+    FillMemory(pTemporary, m_cbData, 0xFF);
+    pTemporary[nIndex] = static_cast<BYTE>(pTemporary[nIndex] & ~nMask);
+    // The working copy keeps the number even if this write fails, so the
+    // next Save of the walk records it.
+    m_pData[nIndex] = static_cast<BYTE>(m_pData[nIndex] | nMask);
+    return RegSetValueExA(hKey.Get(), c_szArbiterValue, 0, m_dwType, pTemporary, m_cbData) == ERROR_SUCCESS;
+}
+
+BOOL CComDB::Save()
+{
+    // An empty object has nothing to write; an empty value would mark
+    // every COM number free.
+    if (m_pData == nullptr) {
+        return FALSE;
+    }
+    CRegistryKey hKey;
+    if (OpenArbiterKey(hKey) != ERROR_SUCCESS) {
+        return FALSE;
+    }
+    return RegSetValueExA(hKey.Get(), c_szArbiterValue, 0, m_dwType, m_pData, m_cbData) == ERROR_SUCCESS;
+}

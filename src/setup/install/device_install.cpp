@@ -1,5 +1,160 @@
-// PLACEHOLDER: built by its own change.
+// Installation of the COM port devices named by the function driver INF:
+// each hardware ID carries its COM number after its first backslash, and the
+// arbiter is made to hand out exactly that number.
 #include "device_install.h"
 
-BOOL InstallDevicesFromInf(CDialogData*, const char*) { return TRUE; }
-BOOL InstallDeviceDriver(const char*, const char*, BOOL*) { return TRUE; }
+#include <mbstring.h>
+#include <setupapi.h>
+#include <strsafe.h>
+
+#include "../app/dialog_data.h"
+#include "../app/handles.h"
+#include "../app/messages.h"
+#include "../trace/trace.h"
+#include "comdb.h"
+
+// Hardware ID buffer, NUL included.
+#define SETUP_HARDWARE_ID_LENGTH 200
+
+namespace {
+
+// Reads the models section name of a [Manufacturer] line: field 1, or
+// field 1 "." field 2 when the line has a second field. A name that does not
+// fit is an error, never cut short.
+BOOL ReadModelsSectionName(INFCONTEXT* pLine, char* pszSection)
+{
+    if (!SetupGetStringFieldA(pLine, 1, pszSection, SETUP_PATH_LENGTH, nullptr)) {
+        return FALSE;
+    }
+    if (SetupGetFieldCount(pLine) < 2) {
+        return TRUE;
+    }
+    char szDecoration[SETUP_PATH_LENGTH] = "";
+    if (!SetupGetStringFieldA(pLine, 2, szDecoration, SETUP_PATH_LENGTH, nullptr)) {
+        return FALSE;
+    }
+    if (FAILED(StringCchCatA(pszSection, SETUP_PATH_LENGTH, ".")) ||
+        FAILED(StringCchCatA(pszSection, SETUP_PATH_LENGTH, szDecoration))) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// The COM number after the first backslash, read as strtoul reads base 10
+// but without a sign: leading white space skipped, stop at the first
+// non-digit, no digits give 0. Too large a number saturates; the arbiter
+// rejects it like any number beyond its bitmap.
+DWORD ReadComNumber(const unsigned char* pszText)
+{
+    while (*pszText == ' ' || (*pszText >= '\t' && *pszText <= '\r')) {
+        ++pszText;
+    }
+    DWORD nNumber = 0;
+    for (; *pszText >= '0' && *pszText <= '9'; ++pszText) {
+        DWORD nDigit = static_cast<DWORD>(*pszText - '0');
+        if (nNumber > (0xFFFFFFFFu - nDigit) / 10) {
+            return 0xFFFFFFFFu;
+        }
+        nNumber = nNumber * 10 + nDigit;
+    }
+    return nNumber;
+}
+
+// Installs one models line's device with its COM number forced. FALSE when
+// the installation failed; the line itself may be skipped (TRUE).
+BOOL InstallModelsLine(CDialogData* pData, INFCONTEXT* pLine, const char* pszInfPath, CComDB& comDb,
+                       BOOL* pbRebootRequired)
+{
+    char szHardwareId[SETUP_HARDWARE_ID_LENGTH] = "";
+    if (!SetupGetStringFieldA(pLine, 2, szHardwareId, SETUP_HARDWARE_ID_LENGTH, nullptr)) {
+        TraceLastError(g_guidSetupComponent, 101);
+        return TRUE;
+    }
+    if (IsTraceEnabled(TRACE_FLOW)) {
+        TraceEvent(g_guidSetupComponent, 49, szHardwareId);
+    }
+    // Multibyte-aware: a trail byte equal to '\' is not a backslash.
+    const unsigned char* pBackslash = _mbschr(reinterpret_cast<const unsigned char*>(szHardwareId), '\\');
+    if (pBackslash == nullptr) {
+        if (IsTraceEnabled(TRACE_ERROR)) {
+            TraceEvent(g_guidSetupComponent, 51, szHardwareId);
+        }
+        return TRUE;
+    }
+    DWORD nPort = ReadComNumber(pBackslash + 1);
+    if (IsTraceEnabled(TRACE_FLOW)) {
+        TraceEvent(g_guidSetupComponent, 50, nPort);
+    }
+    BOOL bReserved = comDb.ReservePort(nPort);
+    if (!InstallDeviceDriver(szHardwareId, pszInfPath, pbRebootRequired)) {
+        // The box shows the installation's error, whatever Save leaves.
+        DWORD dwError = GetLastError();
+        if (bReserved) {
+            comDb.Save();
+        }
+        SetLastError(dwError);
+        ShowLastErrorMessage("Error");
+        pData->m_nResultId = IDS_ERROR;
+        return FALSE;
+    }
+    if (*pbRebootRequired) {
+        pData->m_bRebootRequired = 1;
+    }
+    if (bReserved) {
+        comDb.Save();
+    }
+    return TRUE;
+}
+
+// Walks one models section until a device fails; a section that does not
+// exist has no lines.
+void InstallModelsSection(CDialogData* pData, HINF hInf, const char* pszSection, const char* pszInfPath,
+                          CComDB& comDb, BOOL* pbRebootRequired)
+{
+    INFCONTEXT line;
+    if (!SetupFindFirstLineA(hInf, pszSection, nullptr, &line)) {
+        return;
+    }
+    do {
+        if (!InstallModelsLine(pData, &line, pszInfPath, comDb, pbRebootRequired)) {
+            return;
+        }
+    } while (SetupFindNextLine(&line, &line));
+}
+
+} // namespace
+
+BOOL InstallDevicesFromInf(CDialogData* pData, const char* pszInfPath)
+{
+    if (IsTraceEnabled(TRACE_FLOW)) {
+        TraceEvent(g_guidSetupComponent, 47);
+    }
+    // Declared before the INF so that it outlives it; an empty object
+    // simply reserves nothing.
+    CComDB comDb;
+    comDb.Load();
+    CInfHandle hInf(SetupOpenInfFileA(pszInfPath, nullptr, INF_STYLE_WIN4, nullptr));
+    if (!hInf.IsValid()) {
+        pData->m_nResultId = IDS_ERROR;
+        return FALSE;
+    }
+    INFCONTEXT manufacturer;
+    if (!SetupFindFirstLineA(hInf.Get(), "Manufacturer", nullptr, &manufacturer)) {
+        pData->m_nResultId = IDS_ERROR;
+        return FALSE;
+    }
+    BOOL bRebootRequired = FALSE;
+    do {
+        char szSection[SETUP_PATH_LENGTH] = "";
+        if (!ReadModelsSectionName(&manufacturer, szSection)) {
+            TraceLastError(g_guidSetupComponent, 100);
+            continue;
+        }
+        if (IsTraceEnabled(TRACE_FLOW)) {
+            TraceEvent(g_guidSetupComponent, 48, szSection);
+        }
+        InstallModelsSection(pData, hInf.Get(), szSection, pszInfPath, comDb, &bRebootRequired);
+    } while (SetupFindNextLine(&manufacturer, &manufacturer));
+    return TRUE;
+}

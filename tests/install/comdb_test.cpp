@@ -1,0 +1,143 @@
+// The arbiter working copy on the real "ComDB" value: which bytes each
+// reservation writes, what the working copy becomes, and an object that
+// could not load rejecting everything.
+#include <gtest/gtest.h>
+
+#include "app/checks/checks_bench.h"
+#include "install/comdb.h"
+#include "install_bench.h"
+#include "trace/trace.h"
+#include "trace_recorder.h"
+
+namespace {
+
+struct Reservation {
+    DWORD nPort;
+    BOOL bResult;
+    Bytes written; // temporary value written; empty when nothing is
+};
+
+struct ComDbCase {
+    const char* pszName;
+    DWORD dwType;
+    Bytes initial;
+    std::vector<Reservation> reservations;
+    Bytes workingCopy;
+};
+
+void PrintTo(const ComDbCase& test, std::ostream* pStream)
+{
+    *pStream << test.pszName;
+}
+
+const DWORD REG_ODD_TYPE = 77;
+
+// nSize bytes of nFill, the last one nLast.
+Bytes EndingWith(size_t nSize, BYTE nFill, BYTE nLast)
+{
+    Bytes data(nSize, nFill);
+    data.back() = nLast;
+    return data;
+}
+
+const ComDbCase c_cases[] = {
+    {"Com1", REG_BINARY, {0x00, 0x00}, {{1, TRUE, {0xFE, 0xFF}}}, {0x01, 0x00}},
+    {"Com8", REG_BINARY, {0x00, 0x00}, {{8, TRUE, {0x7F, 0xFF}}}, {0x80, 0x00}},
+    {"Com9", REG_BINARY, {0x00, 0x00}, {{9, TRUE, {0xFF, 0xFE}}}, {0x00, 0x01}},
+    {"Com16", REG_BINARY, {0x00, 0x00}, {{16, TRUE, {0xFF, 0x7F}}}, {0x00, 0x80}},
+    {"Com3ThenCom10", REG_BINARY, {0x00, 0x00}, {{3, TRUE, {0xFB, 0xFF}}, {10, TRUE, {0xFF, 0xFD}}}, {0x04, 0x02}},
+    // Built from scratch: the bits of other ports in use stay clear only
+    // in the working copy.
+    {"OthersInUse", REG_BINARY, {0x55, 0x00}, {{2, TRUE, {0xFD, 0xFF}}}, {0x57, 0x00}},
+    {"Limits", REG_BINARY, {0x00, 0x00, 0x00},
+     {{0, FALSE, {}}, {25, FALSE, {}}, {0xFFFFFFFF, FALSE, {}}, {24, TRUE, {0xFF, 0xFF, 0x7F}}}, {0x00, 0x00, 0x80}},
+    {"Taken", REG_BINARY, {0x04, 0x00}, {{3, FALSE, {}}, {5, TRUE, {0xEF, 0xFF}}, {5, FALSE, {}}}, {0x14, 0x00}},
+    {"OddTypeAndSize", REG_ODD_TYPE, {0x00, 0x10, 0x00}, {{13, FALSE, {}}, {17, TRUE, {0xFF, 0xFF, 0xFE}}},
+     {0x00, 0x10, 0x01}},
+    {"FullSize", REG_BINARY, Bytes(32, 0x00), {{256, TRUE, EndingWith(32, 0xFF, 0x7F)}, {257, FALSE, {}}},
+     EndingWith(32, 0x00, 0x80)},
+};
+
+class ComDbTest : public ::testing::TestWithParam<ComDbCase> {
+protected:
+    ComDbTest() : m_keeper(HKEY_LOCAL_MACHINE, ARBITER_KEY, "ComDB") {}
+
+    CRegistryValueKeeper m_keeper;
+};
+
+TEST_P(ComDbTest, ReservesOnlyFreeNumbersInRange)
+{
+    const ComDbCase& test = GetParam();
+    ASSERT_TRUE(WriteArbiterValue(test.dwType, test.initial));
+    CInstallCallLog log;
+    log.FakeArbiterLibrary(ERROR_SUCCESS, ERROR_SUCCESS);
+    CComDB comDb;
+    ASSERT_TRUE(comDb.Load());
+    EXPECT_EQ(test.dwType, comDb.m_dwType);
+    ASSERT_EQ(test.initial.size(), comDb.m_cbData);
+
+    std::vector<std::string> expected;
+    for (const Reservation& reservation : test.reservations) {
+        SCOPED_TRACE(reservation.nPort);
+        size_t nWrites = log.m_writes.size();
+        EXPECT_EQ(reservation.bResult, comDb.ReservePort(reservation.nPort));
+        ASSERT_EQ(nWrites + (reservation.bResult ? 1 : 0), log.m_writes.size());
+        if (reservation.bResult) {
+            EXPECT_EQ(DescribeValue(test.dwType, reservation.written), log.m_writes.back());
+        }
+    }
+    Bytes workingCopy(comDb.m_pData, comDb.m_pData + comDb.m_cbData);
+    EXPECT_EQ(DescribeValue(test.dwType, test.workingCopy), DescribeValue(test.dwType, workingCopy));
+    ASSERT_TRUE(comDb.Save());
+    EXPECT_EQ(DescribeValue(test.dwType, test.workingCopy), ReadArbiterValue());
+}
+
+INSTANTIATE_TEST_SUITE_P(Values, ComDbTest, ::testing::ValuesIn(c_cases),
+                         [](const ::testing::TestParamInfo<ComDbCase>& info) { return info.param.pszName; });
+
+struct EmptyCase {
+    const char* pszName;
+    bool bValuePresent;
+    LONG nOpenResult;
+    LONG nCloseResult;
+    bool bMissing;
+    const char* pszEvents;
+};
+
+const EmptyCase c_emptyCases[] = {
+    {"NoValue", false, ERROR_SUCCESS, ERROR_SUCCESS, false, "comdb 10"},
+    {"OpenFails", true, ERROR_ACCESS_DENIED, ERROR_SUCCESS, false, "comdb 10 comdb 11"},
+    {"CloseFails", true, ERROR_SUCCESS, ERROR_INVALID_HANDLE, false, "comdb 10 comdb 12"},
+    {"NoEntryPoint", true, ERROR_SUCCESS, ERROR_SUCCESS, true, "comdb 10 comdb 11"},
+};
+
+TEST(ComDbEmptyTest, ObjectThatDidNotLoadRejectsEverything)
+{
+    for (const EmptyCase& test : c_emptyCases) {
+        SCOPED_TRACE(test.pszName);
+        CRegistryValueKeeper keeper(HKEY_LOCAL_MACHINE, ARBITER_KEY, "ComDB");
+        if (test.bValuePresent) {
+            ASSERT_TRUE(WriteArbiterValue(REG_BINARY, {0x00, 0x00}));
+        } else {
+            RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, ARBITER_KEY, "ComDB");
+        }
+        CTraceRecorder recorder;
+        RegisterTraceProvider();
+        recorder.Enable(TRACE_ERROR | TRACE_FLOW, 0, 1);
+        CInstallCallLog log;
+        log.FakeArbiterLibrary(test.nOpenResult, test.nCloseResult, test.bMissing);
+        CComDB comDb;
+        EXPECT_FALSE(comDb.Load());
+        EXPECT_EQ(test.pszEvents, JoinEvents(recorder.Events()));
+        EXPECT_EQ(nullptr, comDb.m_pData);
+        EXPECT_EQ(0u, comDb.m_cbData);
+        for (DWORD nPort : {0u, 1u, 16u}) {
+            EXPECT_FALSE(comDb.ReservePort(nPort));
+        }
+        EXPECT_FALSE(comDb.Save());
+        EXPECT_TRUE(log.m_writes.empty());
+        UnregisterTraceProvider();
+    }
+}
+
+} // namespace

@@ -1,0 +1,90 @@
+// Shared by the device installation tests: the arbiter value, generated
+// INFs, a log of what the product does through its import table (each
+// "ComDB" write and each driver installation attempt, in call order, with
+// stand-ins for the arbiter library and failing or restart-reporting
+// installations), and the fixture of the INF walk tests.
+#pragma once
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/checks/checks_bench.h"
+#include "app/dialog_data.h"
+#include "iat_patch.h"
+#include "run_patches.h"
+#include "trace_recorder.h"
+
+#define ARBITER_KEY "System\\CurrentControlSet\\Control\\COM Name Arbiter"
+// Prefix of every hardware ID the tests install.
+#define TEST_ID_PREFIX "QZ"
+
+typedef std::vector<BYTE> Bytes;
+
+// "3:04 02": registry type and bytes, as logged and as read back.
+std::string DescribeValue(DWORD dwType, const Bytes& data);
+bool WriteArbiterValue(DWORD dwType, const Bytes& data);
+// DescribeValue of "ComDB", or "(none)".
+std::string ReadArbiterValue();
+
+// A Ports-class INF around body ([Manufacturer] and models sections), with
+// an install section that adds no service.
+std::string PortsInf(const std::string& body);
+// DescribeEvents joined with spaces: "setup 51 ? util 53 31".
+std::string JoinEvents(const std::vector<RecordedEvent>& events);
+// The system's text for dwError, as an error box shows it.
+std::string SystemText(DWORD dwError);
+
+class CInstallCallLog {
+public:
+    CInstallCallLog();
+    ~CInstallCallLog();
+    CInstallCallLog(const CInstallCallLog&) = delete;
+    CInstallCallLog& operator=(const CInstallCallLog&) = delete;
+
+    // ComDBOpen/ComDBClose answered here with these results instead of by
+    // msports.dll; bMissing makes them absent (GetProcAddress fails, 127).
+    void FakeArbiterLibrary(LONG nOpenResult, LONG nCloseResult, bool bMissing = false);
+
+    std::vector<std::string> m_writes; // DescribeValue of each "ComDB" write
+    // One letter per call: T a temporary "ComDB" write (exactly one clear
+    // bit), W any other "ComDB" write, I an installation attempt.
+    std::string m_sequence;
+    std::vector<std::string> m_failIds; // installations of these fail...
+    DWORD m_dwFailError;                // ...with this error
+    bool m_bReportReboot;               // successful ones report a restart
+    LONG m_nOpenResult;
+    LONG m_nCloseResult;
+    bool m_bFakeArbiter;
+    bool m_bMissingArbiter;
+    void* m_pfnRealUpdate;
+
+private:
+    CIatPatch m_setValue;
+    CIatPatch m_getProc;
+};
+
+// Arbiter value put back, a package folder for the INF, events and boxes
+// recorded, the call log, and every test device removed afterwards.
+class CWalkTest : public ::testing::Test {
+protected:
+    CWalkTest();
+    ~CWalkTest() override;
+
+    // Writes pszInf (no file when null; cbInf bytes, or up to its NUL) as
+    // the package's INF and walks it.
+    BOOL Walk(const char* pszInf, size_t cbInf = 0);
+    // "ID=PortName" of each test device in creation order, space-separated.
+    static std::string Devices();
+
+    CRegistryValueKeeper m_arbiter;
+    CScratchFolder m_package;
+    std::string m_infPath;
+    CTraceRecorder m_recorder;
+    CMessageBoxRecorder m_boxes;
+    CInstallCallLog m_log;
+    CDialogData m_data;
+};

@@ -1,0 +1,146 @@
+// The INF walk on the bench: one root device per hardware ID, each with the
+// COM number its ID carries, and the failure paths of the walk.
+#include <gtest/gtest.h>
+
+#include "install/device_install.h"
+#include "trace/trace.h"
+#include "install_bench.h"
+
+namespace {
+
+#define MODEL(id) "D=Port.NTamd64," id "\r\n"
+#define MAKER(section) "[Manufacturer]\r\nMaker=" section "\r\n"
+
+struct WalkCase {
+    const char* pszName;
+    const char* pszBody;   // INF text after [Version]; null: no INF at all
+    const char* pszFailId; // every installation of this ID fails
+    BOOL bResult;
+    int nResultId;
+    const char* pszDevices;
+    size_t nBoxes;
+    const char* pszSequence; // T temporary write, I install attempt, W working copy
+    const char* pszArbiter;
+    const char* pszErrorEvents;
+};
+
+const WalkCase c_cases[] = {
+    {"Sample", MAKER("Models,NTamd64") "[Models.NTamd64]\r\n" MODEL("QZVRCOM\\5") MODEL("QZVRCOM\\12")
+         MODEL("QZVRCOM\\ 3x"),
+     nullptr, TRUE, IDS_SUCCESS, "QZVRCOM\\5=COM5 QZVRCOM\\12=COM12 QZVRCOM\\ 3x=COM3", 0, "TIIWTIIWTIIW",
+     "3:15 08 00 00", ""},
+    {"MissingInf", nullptr, nullptr, FALSE, IDS_ERROR, "", 0, "", "3:01 00 00 00", ""},
+    {"NoManufacturer", "[Models]\r\n" MODEL("QZVRCOM\\5"), nullptr, FALSE, IDS_ERROR, "", 0, "", "3:01 00 00 00", ""},
+    {"EmptyManufacturer", "[Manufacturer]\r\n[Models]\r\n" MODEL("QZVRCOM\\5"), nullptr, FALSE, IDS_ERROR, "", 0, "",
+     "3:01 00 00 00", ""},
+    {"ModelsMissing", MAKER("Nowhere,NTamd64") "[Models.NTamd64]\r\n" MODEL("QZVRCOM\\5"), nullptr, TRUE,
+     IDS_SUCCESS, "", 0, "", "3:01 00 00 00", ""},
+    {"LonePoint", MAKER("Models,") "[Models]\r\n" MODEL("QZVRCOM\\5"), nullptr, TRUE, IDS_SUCCESS, "", 0, "",
+     "3:01 00 00 00", ""},
+    {"UndecoratedSection", MAKER("Models") "[Models]\r\n" MODEL("QZVRCOM\\5"), nullptr, TRUE, IDS_SUCCESS,
+     "QZVRCOM\\5=COM5", 0, "TIIW", "3:11 00 00 00", ""},
+    {"TwoLinesOneSection", MAKER("Models,NTamd64") "Other=Models,NTamd64\r\n[Models.NTamd64]\r\n" MODEL("QZVRCOM\\5"),
+     nullptr, TRUE, IDS_SUCCESS, "QZVRCOM\\5=COM5", 0, "TIIWI", "3:11 00 00 00", ""},
+    {"NoBackslash", MAKER("Models") "[Models]\r\n" MODEL("QZVRCOM5") MODEL("QZVRCOM\\6"), nullptr, TRUE,
+     IDS_SUCCESS, "QZVRCOM\\6=COM6", 0, "TIIW", "3:21 00 00 00", "setup 51 ?"},
+    {"NumberInUse", MAKER("Models") "[Models]\r\n" MODEL("QZVRCOM\\1"), nullptr, TRUE, IDS_SUCCESS,
+     "QZVRCOM\\1=COM2", 0, "II", "3:03 00 00 00", ""},
+    {"NoDigits", MAKER("Models") "[Models]\r\n" MODEL("QZVRCOM\\-4"), nullptr, TRUE, IDS_SUCCESS, "QZVRCOM\\-4=COM2",
+     0, "II", "3:03 00 00 00", ""},
+    {"FailsInTheMiddle",
+     "[Manufacturer]\r\nA=ModelsA\r\nB=ModelsB\r\n[ModelsA]\r\n" MODEL("QZVRCOM\\5") MODEL("QZVRCOM\\6")
+         MODEL("QZVRCOM\\7") "[ModelsB]\r\n" MODEL("QZVRCOM\\8"),
+     "QZVRCOM\\6", TRUE, IDS_ERROR, "QZVRCOM\\5=COM5 QZVRCOM\\8=COM8", 1, "TIIWTIIWTIIW", "3:B1 00 00 00",
+     "util 53 31"},
+    {"TwoFailingSections",
+     "[Manufacturer]\r\nA=ModelsA\r\nB=ModelsB\r\n[ModelsA]\r\n" MODEL("QZVRCOM\\5") "[ModelsB]\r\n" MODEL(
+         "QZVRCOM\\5") MODEL("QZVRCOM\\6"),
+     "QZVRCOM\\5", TRUE, IDS_ERROR, "", 2, "TIIWII", "3:11 00 00 00", "util 53 31 util 53 31"},
+};
+
+void PrintTo(const WalkCase& test, std::ostream* pStream)
+{
+    *pStream << test.pszName;
+}
+
+class WalkTest : public CWalkTest, public ::testing::WithParamInterface<WalkCase> {};
+
+TEST_P(WalkTest, InstallsEachIdWithItsNumber)
+{
+    const WalkCase& test = GetParam();
+    m_recorder.Enable(TRACE_ERROR, 0, 1);
+    if (test.pszFailId != nullptr) {
+        m_log.m_failIds.push_back(test.pszFailId);
+        m_log.m_dwFailError = ERROR_GEN_FAILURE;
+    }
+    EXPECT_EQ(test.bResult, Walk(test.pszBody == nullptr ? nullptr : PortsInf(test.pszBody).c_str()));
+    EXPECT_EQ(test.nResultId, m_data.m_nResultId);
+    EXPECT_EQ(0, m_data.m_bRebootRequired);
+    EXPECT_EQ(test.pszDevices, Devices());
+    EXPECT_EQ(test.pszSequence, m_log.m_sequence);
+    EXPECT_EQ(test.pszArbiter, ReadArbiterValue());
+    EXPECT_EQ(test.pszErrorEvents, JoinEvents(m_recorder.Events()));
+    ASSERT_EQ(test.nBoxes, m_boxes.m_boxes.size());
+    for (const RecordedMessageBox& box : m_boxes.m_boxes) {
+        EXPECT_EQ(nullptr, box.hOwner);
+        EXPECT_EQ("Error", box.caption);
+        EXPECT_EQ(static_cast<UINT>(MB_ICONERROR), box.nStyle);
+        EXPECT_EQ(SystemText(ERROR_GEN_FAILURE), box.text);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Infs, WalkTest, ::testing::ValuesIn(c_cases),
+                         [](const ::testing::TestParamInfo<WalkCase>& info) { return info.param.pszName; });
+
+// Lines the walk cannot take whole are skipped with an event, never cut
+// short: a [Manufacturer] line whose section name passes 259 characters,
+// a models line without an ID, an ID of 200
+// characters. An ID of 199 characters is read whole.
+TEST_F(CWalkTest, SkipsLinesThatDoNotFit)
+{
+    m_recorder.Enable(TRACE_ERROR, 0, 1);
+    std::string longestId = "QZVRCOM\\9" + std::string(190, 'x');
+    std::string body = "[Manufacturer]\r\nA=" + std::string(200, 'M') + "," + std::string(59, 'D') +
+                       "\r\nC=Models\r\n[Models]\r\nD=Port.NTamd64\r\n"
+                       "E=Port.NTamd64," + longestId + "y\r\nF=Port.NTamd64," + longestId +
+                       "\r\n" MODEL("QZVRCOM\\4");
+    EXPECT_TRUE(Walk(PortsInf(body).c_str()));
+    EXPECT_EQ(longestId + "=COM9 QZVRCOM\\4=COM4", Devices());
+    EXPECT_EQ("TIIWTIIW", m_log.m_sequence);
+    EXPECT_EQ(IDS_SUCCESS, m_data.m_nResultId);
+    EXPECT_EQ("setup 100 122 setup 101 0 setup 101 122", JoinEvents(m_recorder.Events()));
+}
+
+// When the retry on the new device fails, that device is removed again;
+// the box shows the system's text of the retry's error.
+TEST_F(CWalkTest, FallbackRemovesItsDeviceWhenTheRetryFails)
+{
+    m_log.m_failIds.push_back("QZVRCOM\\5");
+    m_log.m_dwFailError = ERROR_FILE_NOT_FOUND;
+    EXPECT_TRUE(Walk(PortsInf(MAKER("Models") "[Models]\r\n" MODEL("QZVRCOM\\5")).c_str()));
+    EXPECT_EQ("", Devices());
+    std::vector<std::string> expected = {"setup 47", "comdb 10", "setup 48 ?", "setup 49 ?", "setup 50 5",
+                                         "util 46 ? ? ?", "util 53 2"};
+    EXPECT_EQ(expected, DescribeEvents(m_recorder.Events()));
+    ASSERT_EQ(1u, m_boxes.m_boxes.size());
+    EXPECT_EQ(SystemText(ERROR_FILE_NOT_FOUND), m_boxes.m_boxes[0].text);
+    EXPECT_EQ(IDS_ERROR, m_data.m_nResultId);
+}
+
+// A restart reported by one device is kept for the run; a second walk
+// over the installed devices reserves nothing and installs again.
+TEST_F(CWalkTest, RebootFlagAndSecondWalk)
+{
+    const char* pszInf = MAKER("Models") "[Models]\r\n" MODEL("QZVRCOM\\9") MODEL("QZVRCOM\\3");
+    std::string inf = PortsInf(pszInf);
+    EXPECT_TRUE(Walk(inf.c_str()));
+    EXPECT_EQ(0, m_data.m_bRebootRequired);
+    m_log.m_bReportReboot = true;
+    EXPECT_TRUE(Walk(inf.c_str()));
+    EXPECT_EQ(1, m_data.m_bRebootRequired);
+    EXPECT_EQ("TIIWTIIWII", m_log.m_sequence);
+    EXPECT_EQ("QZVRCOM\\9=COM9 QZVRCOM\\3=COM3", Devices());
+    EXPECT_EQ("3:05 01 00 00", ReadArbiterValue());
+}
+
+} // namespace
