@@ -9,7 +9,19 @@
 #include "interceptor.h"
 #include "scenarios.h"
 
+namespace {
+
+// A crash ends the child at once with the exception code as its exit code,
+// instead of starting a debugger that waits for a user.
+LONG WINAPI EndOnCrash(EXCEPTION_POINTERS* pException) {
+    TerminateProcess(GetCurrentProcess(), pException->ExceptionRecord->ExceptionCode);
+    return EXCEPTION_EXECUTE_HANDLER;
+}
+
+} // namespace
+
 int RunChild(const char* pszScenario, int nRow, long nCall, const char* pszResultFile) {
+    SetUnhandledExceptionFilter(EndOnCrash);
     const Scenario* pScenario = FindScenario(pszScenario);
     if (pScenario == nullptr) return 2;
     int nBoxes = 0;
@@ -38,6 +50,7 @@ int RunChild(const char* pszScenario, int nRow, long nCall, const char* pszResul
 }
 
 int RunPlain(const wchar_t* pszCommandLine) {
+    SetUnhandledExceptionFilter(EndOnCrash);
     int nBoxes = 0;
     std::string strFirstBox;
     return RunSetupCounted(pszCommandLine, &nBoxes, &strFirstBox);
