@@ -75,6 +75,10 @@ RunRecord SweepOneRun(const Scenario& scenario, int nRow, long nCall, const Stat
     for (const std::string& strLeak : outcome.vecLeaks) record.vecFaults.push_back("leak: " + strLeak);
     for (const std::string& strRelease : outcome.vecUnmatched) record.vecFaults.push_back("unmatched release: " + strRelease);
     if (IsComDbTemporary()) record.vecFaults.push_back("ComDB left temporary");
+    bool bQuery = wcsstr(scenario.pszCommandLine, L"/debug") != nullptr;
+    if (outcome.bFinished && outcome.nExitCode != 0 && outcome.nExitCode != -1 && !(bQuery && outcome.nExitCode == 1)) {
+        record.vecFaults.push_back("undocumented exit code");
+    }
     if (outcome.bFinished && outcome.nExitCode == 0 && !scenario.pfnIsJobDone(vecClean, vecAfter) &&
         !IsIgnoredByDesign(scenario, record.strFunction.c_str())) {
         record.vecFaults.push_back("exit 0 but the job is not done");
