@@ -5,9 +5,9 @@
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build}
-bash "$root/tools/build.sh" "$build" fault_sweep
+bash "$root/tools/build.sh" "$build" fault_sweep bench_msports bench_newdev
 if [ ! -f "$build/wine/template/.bench-ready" ]; then
-    "$root/tests/bench/make-template-prefix.sh" "$build/wine/template"
+    "$root/tests/bench/make-template-prefix.sh" "$build/wine/template" "$build"
 fi
 BENCH_PREFIX_NAME=fault_sweep_full "$root/tests/bench/run-in-wine.sh" "$build/wine" "$build/bin/fault_sweep.exe" \
     --full --report "Z:$root/docs/reliability.md"

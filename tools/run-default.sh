@@ -6,12 +6,12 @@ set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build}
 "$root/tools/install-deps.sh"
-"$root/tools/build.sh" "$build" setup
+"$root/tools/build.sh" "$build" setup bench_msports bench_newdev
 
 export WINEPREFIX=$build/wine/default WINEDEBUG=-all
 wine=/usr/lib/wine/wine64
 wineserver -k >/dev/null 2>&1 || true
-"$root/tests/bench/make-template-prefix.sh" "$WINEPREFIX"
+"$root/tests/bench/make-template-prefix.sh" "$WINEPREFIX" "$build"
 package=$WINEPREFIX/drive_c/package
 mkdir -p "$package"
 cp "$build/bin/setup.exe" "$package/"

@@ -54,7 +54,7 @@ make_prefix() {
     if [ -f "$build/wine/template/.bench-ready" ]; then
         cp -a "$build/wine/template" "$WINEPREFIX"
     else
-        "$here/../tests/bench/make-template-prefix.sh" "$WINEPREFIX"
+        "$here/../tests/bench/make-template-prefix.sh" "$WINEPREFIX" "$build"
     fi
     # Draw through X11 in one virtual-desktop window: captions, no window
     # manager needed.
