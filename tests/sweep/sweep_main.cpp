@@ -102,6 +102,9 @@ ScenarioRecord SweepScenario(const Scenario& scenario, const SweepOptions& optio
     record.pScenario = &scenario;
     StateLines vecClean = ReadSystemState();
     RunRecord counting = SweepOneRun(scenario, -1, 0, vecClean, options);
+    // Call numbers name calls only when every run makes the same calls.
+    RunRecord again = SweepOneRun(scenario, -1, 0, vecClean, options);
+    if (again.outcome.vecCalls != counting.outcome.vecCalls) counting.vecFaults.push_back("call counts vary between runs");
     record.vecRuns.push_back(counting);
     for (const auto& calls : counting.outcome.vecCalls) {
         int nRow = FindFunctionRow(calls.first.c_str());
