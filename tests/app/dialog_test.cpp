@@ -232,6 +232,35 @@ TEST_F(RunSetupTest, SilentWorkerNotCreated)
     EXPECT_TRUE(m_boxes.m_boxes.empty());
 }
 
+DWORD WINAPI FailResumeThread(HANDLE)
+{
+    SetLastError(ERROR_ACCESS_DENIED);
+    return static_cast<DWORD>(-1);
+}
+
+// A worker that cannot be resumed never runs: silent and interactive runs
+// end as if it had not been created instead of waiting for it forever.
+TEST_F(RunSetupTest, WorkerNotResumed)
+{
+    CIatPatch resume("kernel32.dll", "ResumeThread", reinterpret_cast<void*>(FailResumeThread));
+    {
+        CCommandLinePatch commandLine(L"setup.exe /s");
+        EXPECT_EQ(-1, RunSetup());
+        EXPECT_TRUE(Traced("setup 28"));
+        EXPECT_TRUE(m_boxes.m_boxes.empty());
+    }
+    m_mutexes.CloseAll();
+    {
+        CCommandLinePatch commandLine(L"setup.exe /u");
+        COkPresser user("Uninstall");
+        EXPECT_EQ(-1, RunSetup());
+        EXPECT_TRUE(user.WaitPressed());
+        ASSERT_EQ(1u, m_boxes.m_boxes.size());
+        EXPECT_EQ("Error", m_boxes.m_boxes[0].text);
+        EXPECT_TRUE(Traced("setup 34"));
+    }
+}
+
 LPWSTR* WINAPI FailCommandLineToArgvW(LPCWSTR, int*)
 {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);

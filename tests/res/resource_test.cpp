@@ -1,6 +1,6 @@
 // Checks the resources of setup.exe as built: both string tables, the three
-// dialog templates, the icon, the version block, the manifest, the resource
-// directory as a whole, and the executable's headers and imports. setup.exe
+// dialog templates, the icon, the version block, the manifest and the
+// resource directory as a whole (headers and imports: tests/link). setup.exe
 // (next to this test) is mapped as a data file, so the shipped binary is what
 // is read, and every lookup names its language, so no locale is involved.
 #include <windows.h>
@@ -794,102 +794,6 @@ TEST_F(CSetupResources, ManifestDeclarations) {
         "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}",  // 10
     };
     EXPECT_EQ(SYSTEMS, vecIds);
-}
-
-// ------------------------------------------------------ executable itself
-
-class CSetupExecutable : public testing::Test {
-protected:
-    void SetUp() override {
-        HANDLE hFile = CreateFileA(GetSetupPath().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
-                                   nullptr);
-        ASSERT_NE(INVALID_HANDLE_VALUE, hFile) << GetSetupPath() << ", error " << GetLastError();
-        m_vecFile.resize(GetFileSize(hFile, nullptr));
-        DWORD cbRead = 0;
-        BOOL bRead = ReadFile(hFile, m_vecFile.data(), static_cast<DWORD>(m_vecFile.size()), &cbRead, nullptr);
-        CloseHandle(hFile);
-        ASSERT_TRUE(bRead && cbRead == m_vecFile.size());
-        CByteReader reader(m_vecFile);
-        ASSERT_EQ(IMAGE_DOS_SIGNATURE, reader.ReadWord());
-        reader.SetPos(offsetof(IMAGE_DOS_HEADER, e_lfanew));
-        reader.SetPos(reader.ReadDword());
-        ASSERT_EQ(IMAGE_NT_SIGNATURE, reader.ReadDword());
-        ASSERT_TRUE(reader.ReadBytes(&m_fileHeader, sizeof m_fileHeader));
-        size_t nOptional = reader.GetPos();
-        ASSERT_EQ(sizeof m_optionalHeader, m_fileHeader.SizeOfOptionalHeader);
-        ASSERT_TRUE(reader.ReadBytes(&m_optionalHeader, sizeof m_optionalHeader));
-        m_nSections = nOptional + m_fileHeader.SizeOfOptionalHeader;
-    }
-
-    // File offset of an RVA through the section table; 0 when unmapped.
-    size_t MapRva(DWORD dwRva) const {
-        CByteReader reader(m_vecFile);
-        reader.SetPos(m_nSections);
-        for (WORD i = 0; i < m_fileHeader.NumberOfSections && reader.IsOk(); ++i) {
-            IMAGE_SECTION_HEADER section;
-            reader.ReadBytes(&section, sizeof section);
-            DWORD cbSpan = std::max(section.SizeOfRawData, section.Misc.VirtualSize);
-            if (dwRva >= section.VirtualAddress && dwRva - section.VirtualAddress < cbSpan)
-                return dwRva - section.VirtualAddress + section.PointerToRawData;
-        }
-        return 0;
-    }
-
-    std::string ReadName(DWORD dwRva) const {
-        size_t nOffset = MapRva(dwRva);
-        if (nOffset == 0 || nOffset >= m_vecFile.size()) return "<bad name RVA>";
-        const char* pszName = reinterpret_cast<const char*>(m_vecFile.data() + nOffset);
-        return std::string(pszName, strnlen(pszName, m_vecFile.size() - nOffset));
-    }
-
-    // DLL names of one descriptor table: cbEntry-byte entries ending with a
-    // zero entry, the name RVA at nNameField.
-    void AddDllNames(int nDirectory, size_t cbEntry, size_t nNameField, std::vector<std::string>& vecNames) const {
-        const IMAGE_DATA_DIRECTORY& directory = m_optionalHeader.DataDirectory[nDirectory];
-        if (directory.VirtualAddress == 0) return;
-        CByteReader reader(m_vecFile);
-        for (size_t nEntry = MapRva(directory.VirtualAddress); nEntry != 0 && reader.IsOk(); nEntry += cbEntry) {
-            reader.SetPos(nEntry + nNameField);
-            DWORD dwName = reader.ReadDword();
-            if (dwName == 0) return;
-            vecNames.push_back(ReadName(dwName));
-        }
-        ADD_FAILURE() << "unreadable descriptor table " << nDirectory;
-    }
-
-    std::vector<BYTE> m_vecFile;
-    IMAGE_FILE_HEADER m_fileHeader = {};
-    IMAGE_OPTIONAL_HEADER64 m_optionalHeader = {};
-    size_t m_nSections = 0;
-};
-
-TEST_F(CSetupExecutable, IsA64BitGuiProgram) {
-    EXPECT_EQ(IMAGE_FILE_MACHINE_AMD64, m_fileHeader.Machine);
-    EXPECT_EQ(IMAGE_NT_OPTIONAL_HDR64_MAGIC, m_optionalHeader.Magic);
-    EXPECT_EQ(IMAGE_SUBSYSTEM_WINDOWS_GUI, m_optionalHeader.Subsystem);
-}
-
-// The exe runs from any folder with nothing installed beside it: every DLL
-// it loads, directly or delay-loaded, ships with Windows.
-TEST_F(CSetupExecutable, ImportsOnlySystemDlls) {
-    std::vector<std::string> vecDlls;
-    AddDllNames(IMAGE_DIRECTORY_ENTRY_IMPORT, sizeof(IMAGE_IMPORT_DESCRIPTOR), offsetof(IMAGE_IMPORT_DESCRIPTOR, Name),
-                vecDlls);
-    AddDllNames(IMAGE_DIRECTORY_ENTRY_DELAY_IMPORT, 32, 4, vecDlls);  // delay descriptor: Attributes, DllNameRVA, ...
-    const std::set<std::string> SYSTEM_DLLS = {
-        "KERNEL32.DLL", "USER32.DLL", "ADVAPI32.DLL", "COMCTL32.DLL", "SHELL32.DLL", "GDI32.DLL", "MSVCRT.DLL",
-        "SETUPAPI.DLL", "NEWDEV.DLL", "MSPORTS.DLL", "CFGMGR32.DLL", "OLE32.DLL", "VERSION.DLL",
-    };
-    ASSERT_FALSE(vecDlls.empty());
-    std::set<std::string> setSeen;
-    for (std::string strDll : vecDlls) {
-        for (char& ch : strDll) ch = static_cast<char>(toupper(static_cast<unsigned char>(ch)));
-        setSeen.insert(strDll);
-        EXPECT_EQ(1u, SYSTEM_DLLS.count(strDll)) << strDll << " is not a system DLL";
-        for (const char* pszRuntime : {"LIBSTDC++", "LIBGCC", "LIBWINPTHREAD"})
-            EXPECT_NE(0u, strDll.rfind(pszRuntime, 0)) << strDll << " is a compiler runtime";
-    }
-    EXPECT_EQ(1u, setSeen.count("KERNEL32.DLL"));
 }
 
 }  // namespace

@@ -80,16 +80,26 @@ bool FillFolders(CDialogData* pData)
 bool RunSilently(CDialogData* pData)
 {
     pData->m_hThread = CreateThread(nullptr, 0, WorkerThreadProc, pData, CREATE_SUSPENDED, &pData->m_dwThreadId);
+    // A worker that cannot be resumed never runs and would be waited for
+    // forever: handled as not created.
+    if (pData->m_hThread != nullptr && ResumeThread(pData->m_hThread) == static_cast<DWORD>(-1)) {
+        DWORD dwError = GetLastError();
+        CloseHandle(pData->m_hThread);
+        pData->m_hThread = nullptr;
+        SetLastError(dwError);
+    }
     if (pData->m_hThread == nullptr) {
         TraceLastError(g_guidSetupComponent, 28);
         pData->m_nResultId = IDS_ERROR;
-    } else {
-        ResumeThread(pData->m_hThread);
     }
     // After a failed creation there is nothing to wait for: the wait fails
     // and the run ends here with -1.
     if (WaitForSingleObject(pData->m_hThread, INFINITE) == WAIT_FAILED) {
         TraceLastError(g_guidSetupComponent, 29);
+        if (pData->m_hThread != nullptr) {
+            CloseHandle(pData->m_hThread);
+            pData->m_hThread = nullptr;
+        }
         return false;
     }
     CloseHandle(pData->m_hThread);

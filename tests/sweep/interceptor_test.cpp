@@ -1,0 +1,71 @@
+// The sweep's interceptor on calls made from here: counting, the failure of
+// exactly the chosen call with the row's value and error, lookups through
+// GetProcAddress, and the resource accounting.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include "interceptor.h"
+
+namespace {
+
+const char* const SOFTWARE_KEY = "Software";
+
+LONG OpenSoftwareKey(HKEY* phKey) {
+    return RegOpenKeyExA(HKEY_LOCAL_MACHINE, SOFTWARE_KEY, 0, KEY_READ, phKey);
+}
+
+TEST(Interceptor, FailsExactlyTheChosenCallWithItsErrorCode) {
+    CInterceptor interceptor(FindFunctionRow("RegOpenKeyExA"), 2);
+    CInterceptor::BeginCounting();
+    HKEY hFirst = nullptr;
+    HKEY hSecond = nullptr;
+    EXPECT_EQ(ERROR_SUCCESS, OpenSoftwareKey(&hFirst));
+    EXPECT_EQ(ERROR_ACCESS_DENIED, OpenSoftwareKey(&hSecond));
+    EXPECT_EQ(nullptr, hSecond);
+    CInterceptor::EndCounting();
+    EXPECT_TRUE(interceptor.WasInjected());
+    EXPECT_EQ(2, interceptor.GetCallCount(FindFunctionRow("RegOpenKeyExA")));
+    // The open key is a leak until it is closed while counting.
+    ASSERT_EQ(1u, interceptor.ListLeaks().size());
+    EXPECT_EQ("RegOpenKeyExA", interceptor.ListLeaks()[0].function);
+    CInterceptor::BeginCounting();
+    RegCloseKey(hFirst);
+    RegCloseKey(hFirst);  // a second release of the same key
+    CInterceptor::EndCounting();
+    EXPECT_TRUE(interceptor.ListLeaks().empty());
+    ASSERT_EQ(1u, interceptor.ListUnmatchedReleases().size());
+    EXPECT_EQ("RegCloseKey", interceptor.ListUnmatchedReleases()[0]);
+}
+
+TEST(Interceptor, FailsWithTheDocumentedValueAndLastError) {
+    CInterceptor interceptor(FindFunctionRow("CreateFileA"), 1);
+    CInterceptor::BeginCounting();
+    SetLastError(0xdeadbeef);
+    HANDLE hFile = CreateFileA("NUL", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    DWORD dwError = GetLastError();
+    CInterceptor::EndCounting();
+    EXPECT_EQ(INVALID_HANDLE_VALUE, hFile);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), dwError);
+}
+
+TEST(Interceptor, CountsOnlyWhileCountingAndWrapsLookedUpFunctions) {
+    typedef BOOL(WINAPI * IsWow64ProcessProc)(HANDLE, PBOOL);
+    CInterceptor interceptor(FindFunctionRow("IsWow64Process"), 1);
+    HMODULE hKernel = GetModuleHandleA("kernel32.dll");
+    FARPROC pfnReal = GetProcAddress(hKernel, "IsWow64Process");
+    CInterceptor::BeginCounting();
+    FARPROC pfnFound = GetProcAddress(hKernel, "IsWow64Process");
+    BOOL bWow64 = FALSE;
+    SetLastError(0xdeadbeef);
+    BOOL bResult = reinterpret_cast<IsWow64ProcessProc>(reinterpret_cast<void*>(pfnFound))(GetCurrentProcess(), &bWow64);
+    DWORD dwError = GetLastError();
+    CInterceptor::EndCounting();
+    EXPECT_NE(pfnReal, pfnFound);
+    EXPECT_FALSE(bResult);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), dwError);
+    EXPECT_EQ(1, interceptor.GetCallCount(FindFunctionRow("GetProcAddress")));
+    EXPECT_EQ(1, interceptor.GetCallCount(FindFunctionRow("IsWow64Process")));
+}
+
+} // namespace

@@ -1,0 +1,63 @@
+// Markdown report of a sweep.
+#include "report.h"
+
+#include <stdio.h>
+
+#include "fault_table.h"
+
+namespace {
+
+std::string Join(const std::vector<std::string>& vecItems, const char* pszEmpty) {
+    if (vecItems.empty()) return pszEmpty;
+    std::string strText;
+    for (const std::string& strItem : vecItems) strText += (strText.empty() ? "" : "; ") + strItem;
+    return strText;
+}
+
+std::string Narrow(const wchar_t* pszText) {
+    std::string strText;
+    for (; *pszText != L'\0'; ++pszText) strText += static_cast<char>(*pszText < 128 ? *pszText : '?');
+    return strText;
+}
+
+void WriteScenario(FILE* pFile, const ScenarioRecord& record) {
+    const Scenario& scenario = *record.pScenario;
+    fprintf(pFile, "## %s: `%s`\n\nExit code 0 promises: %s.\n\n", scenario.pszName,
+            Narrow(scenario.pszCommandLine).c_str(), scenario.pszJob);
+    fprintf(pFile, "| Failing call | # | Exit | Message | Left by the run | After silent uninstall | Faults |\n");
+    fprintf(pFile, "|---|---|---|---|---|---|---|\n");
+    for (const RunRecord& run : record.vecRuns) {
+        std::string strExit = run.outcome.bFinished ? std::to_string(run.outcome.nExitCode) : run.outcome.strFailure;
+        fprintf(pFile, "| %s | %ld | %s | %s | %s | %s | %s |\n", run.strFunction.c_str(), run.nCall, strExit.c_str(),
+                run.outcome.strFirstBox.empty() ? "-" : run.outcome.strFirstBox.c_str(),
+                Join(run.vecLeft, "nothing").c_str(), Join(run.vecNotRecovered, "as before").c_str(),
+                Join(run.vecFaults, "none").c_str());
+    }
+    fprintf(pFile, "\n");
+}
+
+void WriteLeftOut(FILE* pFile) {
+    fprintf(pFile, "## Calls that are never made to fail\n\n| Function | Why |\n|---|---|\n");
+    int nRows = 0;
+    const FunctionRow* pRows = GetFunctionRows(&nRows);
+    for (int i = 0; i < nRows; ++i) {
+        if (pRows[i].pszReason != nullptr) fprintf(pFile, "| %s | %s |\n", pRows[i].pszName, pRows[i].pszReason);
+    }
+}
+
+} // namespace
+
+bool WriteReport(const char* pszPath, const std::vector<ScenarioRecord>& vecRecords, bool bFull) {
+    FILE* pFile = fopen(pszPath, "w");
+    if (pFile == nullptr) return false;
+    fprintf(pFile, "# Reliability: what each failing Windows call leads to\n\n");
+    fprintf(pFile, "Written by `tools/fault-sweep.sh` (%s). Each row is one run in which exactly that call of that "
+                   "function failed with its documented failure value and a realistic error; the first row of a "
+                   "scenario is the run without a failure. \"Left by the run\" is what changed on the machine "
+                   "(+ added, - removed); the machine is then uninstalled silently and compared with its state "
+                   "before the scenario.\n\n",
+            bFull ? "every call" : "first, last and every tenth call");
+    for (const ScenarioRecord& record : vecRecords) WriteScenario(pFile, record);
+    WriteLeftOut(pFile);
+    return fclose(pFile) == 0;
+}

@@ -1,0 +1,25 @@
+// The sweep's records and its markdown report: for each function of each
+// scenario, what its failure leads to.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "child_run.h"
+#include "scenarios.h"
+
+struct RunRecord {
+    std::string strFunction;  // "(none)" for the counting run
+    long nCall = 0;
+    RunOutcome outcome;
+    std::vector<std::string> vecLeft;          // state changes of the run itself
+    std::vector<std::string> vecNotRecovered;  // differences after the uninstall
+    std::vector<std::string> vecFaults;
+};
+
+struct ScenarioRecord {
+    const Scenario* pScenario = nullptr;
+    std::vector<RunRecord> vecRuns;
+};
+
+bool WriteReport(const char* pszPath, const std::vector<ScenarioRecord>& vecRecords, bool bFull);
