@@ -3,6 +3,7 @@
 // the system chose their names. Also the installed-programs entry.
 #include "package_cleanup.h"
 
+#include <mbctype.h>
 #include <mbstring.h>
 #include <stdio.h>
 #include <strsafe.h>
@@ -57,14 +58,55 @@ bool ContainsWholeName(const unsigned char* pszPiece, const unsigned char* pszNa
     return false;
 }
 
+// Upper case of each single-byte character, as _mbsupr_s converts it; lead
+// bytes map to themselves. Lets a piece be ruled out before it is
+// converted: most pieces hold no "ADDSERVICE" in any case.
+class CUpperCaseTable {
+public:
+    CUpperCaseTable()
+    {
+        for (int nByte = 0; nByte < 256; ++nByte) {
+            unsigned char szChar[2] = {static_cast<unsigned char>(nByte), 0};
+            if (nByte != 0 && !_ismbblead(nByte)) {
+                _mbsupr_s(szChar, sizeof(szChar));
+            }
+            m_abUpper[nByte] = szChar[0];
+        }
+    }
+    // False only when no run of bytes in the piece could become "ADDSERVICE"
+    // once upper-cased; true does not mean it will.
+    bool MayHoldAddService(const unsigned char* pPiece) const
+    {
+        for (; *pPiece != '\0'; ++pPiece) {
+            if (m_abUpper[*pPiece] != g_szAddService[0]) {
+                continue;
+            }
+            size_t i = 1;
+            while (g_szAddService[i] != '\0' && m_abUpper[pPiece[i]] == g_szAddService[i]) {
+                ++i;
+            }
+            if (g_szAddService[i] == '\0') {
+                return true;
+            }
+        }
+        return false;
+    }
+
+private:
+    unsigned char m_abUpper[256];
+};
+
 // Reads the file in pieces of at most 259 bytes, each ending at a line
 // feed or at the limit, until one piece holds "ADDSERVICE" and the name.
-bool HasAddServiceLine(FILE* pFile, const unsigned char* pszName)
+bool HasAddServiceLine(FILE* pFile, const unsigned char* pszName, const CUpperCaseTable& upperCase)
 {
     size_t nNameLength = strlen(reinterpret_cast<const char*>(pszName));
     char szPiece[SETUP_PATH_LENGTH] = "";
     unsigned char* pPiece = reinterpret_cast<unsigned char*>(szPiece);
     while (fgets(szPiece, SETUP_PATH_LENGTH, pFile) != nullptr) {
+        if (!upperCase.MayHoldAddService(pPiece)) {
+            continue;
+        }
         _mbsupr_s(pPiece, SETUP_PATH_LENGTH);
         if (_mbsstr(pPiece, g_szAddService) != nullptr && ContainsWholeName(pPiece, pszName, nNameLength)) {
             return true;
@@ -104,7 +146,7 @@ void DeleteInfAndPnf(char* pszPath, int* pnResult)
 
 // Reads one INF of the folder and deletes it when it adds the service.
 void DeleteInfIfMatching(const char* pszFolder, const char* pszFileName, const unsigned char* pszName,
-                         int* pnResult)
+                         const CUpperCaseTable& upperCase, int* pnResult)
 {
     char szPath[SETUP_PATH_LENGTH] = "";
     if (FAILED(StringCchPrintfA(szPath, SETUP_PATH_LENGTH, "%s\\%s", pszFolder, pszFileName))) {
@@ -119,7 +161,7 @@ void DeleteInfIfMatching(const char* pszFolder, const char* pszFileName, const u
         return;
     }
     setvbuf(file.Get(), nullptr, _IOFBF, INF_READ_BUFFER_SIZE);
-    bool bMatch = HasAddServiceLine(file.Get(), pszName);
+    bool bMatch = HasAddServiceLine(file.Get(), pszName, upperCase);
     file.Reset();
     if (bMatch) {
         DeleteInfAndPnf(szPath, pnResult);
@@ -168,10 +210,11 @@ int DeleteOemInfByService(const char* pszName, const char* pszSuffix)
         return 1;
     }
     const unsigned char* pszUpperName = reinterpret_cast<const unsigned char*>(pszName);
+    const CUpperCaseTable upperCase;
     int nResult = 1;
     do {
         if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-            DeleteInfIfMatching(szFolder, found.cFileName, pszUpperName, &nResult);
+            DeleteInfIfMatching(szFolder, found.cFileName, pszUpperName, upperCase, &nResult);
         }
     } while (FindNextFileA(find.Get(), &found));
     return nResult;
