@@ -150,92 +150,82 @@ BOOL WINAPI FailRemoval(DI_FUNCTION, HDEVINFO, PSP_DEVINFO_DATA)
     return FALSE;
 }
 
+// One fault and what each operation (removal, port check, Serial Print
+// clean-up) then reports: its last error and its events after the entry
+// event; null where the fault does not concern the operation.
 struct WalkCase {
     const char* pszLabel;
-    Operation pfnOperation;
-    const char* pszDll;
-    const char* pszFunction;
+    const char* pszFunction; // LocalAlloc is kernel32's, the others setupapi's
     void* pfnReplacement;
     SIZE_T nFailedSize;
-    const char* pszName;
-    int nResult;
-    DWORD dwLastError;
-    Names events; // "?" stands for the service name
+    DWORD adwLastError[3];
+    const char* apszEvents[3];
 };
 
-#define SETUPAPI "setupapi.dll", "SetupDiGetDeviceRegistryPropertyA"
+#define PROPERTY "SetupDiGetDeviceRegistryPropertyA"
 #define FAULT(f) reinterpret_cast<void*>(f)
-const DWORD ANY = 0xFFFFFFFF;
 
-// The walk's ends shared by the three operations; each reports them in its
-// own events and results. "QZWALK" is the service of the one test device.
+// "QZWALK" is the service of the one test device, the first device with a
+// service in the walk. Blocks are one byte longer than the value: 8 bytes
+// for its service "qzwalk", 7 for its port "COM77".
 const WalkCase WALK_CASES[] = {
-    {"remove null", RemoveDevicesByService, nullptr, nullptr, nullptr, 0, nullptr, 1, 87, {"util 57 ?", "util 58 87"}},
-    {"check null", CheckPortsClosed, nullptr, nullptr, nullptr, 0, nullptr, 1, 87, {"setup 58 ?", "setup 59 87"}},
-    {"serial null", DeleteSerialPrintKeys, nullptr, nullptr, nullptr, 0, nullptr, 1, 87, {"setup 69 ?", "setup 70 87"}},
-    {"remove no list", RemoveDevicesByService, "setupapi.dll", "SetupDiGetClassDevsA", FAULT(FailDeviceList), 0,
-     "QZWALK", 1, 5, {"util 57 ?", "util 59 5"}},
-    {"check no list", CheckPortsClosed, "setupapi.dll", "SetupDiGetClassDevsA", FAULT(FailDeviceList), 0, "QZWALK",
-     1, 5, {"setup 58 ?", "setup 60 5"}},
-    {"serial no list", DeleteSerialPrintKeys, "setupapi.dll", "SetupDiGetClassDevsA", FAULT(FailDeviceList), 0,
-     "QZWALK", 1, 5, {"setup 69 ?", "setup 71 5"}},
-    {"remove empty list", RemoveDevicesByService, "setupapi.dll", "SetupDiEnumDeviceInfo",
-     FAULT(EnumerateNoDevice), 0, "QZWALK", 0, 0, {"util 57 ?"}},
-    {"check empty list", CheckPortsClosed, "setupapi.dll", "SetupDiEnumDeviceInfo", FAULT(EnumerateNoDevice), 0,
-     "QZWALK", 1, 0, {"setup 58 ?"}},
-    {"serial empty list", DeleteSerialPrintKeys, "setupapi.dll", "SetupDiEnumDeviceInfo", FAULT(EnumerateNoDevice),
-     0, "QZWALK", 1, ERROR_NO_MORE_ITEMS, {"setup 69 ?"}},
-    {"remove size query", RemoveDevicesByService, SETUPAPI, FAULT(FailServiceSizeQuery), 0, "QZWALK", 1, 31,
-     {"util 57 ?", "util 60 31"}},
-    {"check size query", CheckPortsClosed, SETUPAPI, FAULT(FailServiceSizeQuery), 0, "QZWALK", 1, 31,
-     {"setup 58 ?", "setup 61 31"}},
-    {"serial size query", DeleteSerialPrintKeys, SETUPAPI, FAULT(FailServiceSizeQuery), 0, "QZWALK", 1, 31,
-     {"setup 69 ?", "setup 72 31"}},
-    {"remove read", RemoveDevicesByService, SETUPAPI, FAULT(FailServiceRead), 0, "QZWALK", 1, 31,
-     {"util 57 ?", "util 62 31"}},
-    {"check read", CheckPortsClosed, SETUPAPI, FAULT(FailServiceRead), 0, "QZWALK", 1, 31,
-     {"setup 58 ?", "setup 63 31"}},
-    {"serial read", DeleteSerialPrintKeys, SETUPAPI, FAULT(FailServiceRead), 0, "QZWALK", 1, 31,
-     {"setup 69 ?", "setup 74 31"}},
-    // Blocks are one byte longer than the value: the test device, the
-    // first with a service in the walk, needs 8 bytes for "qzwalk".
-    {"remove block", RemoveDevicesByService, "kernel32.dll", "LocalAlloc", FAULT(FailLocalAllocOfSize), 8, "QZWALK",
-     1, 8, {"util 57 ?", "util 61 8"}},
-    {"check block", CheckPortsClosed, "kernel32.dll", "LocalAlloc", FAULT(FailLocalAllocOfSize), 8, "QZWALK", 1, 8,
-     {"setup 58 ?", "setup 62 8"}},
-    {"serial block", DeleteSerialPrintKeys, "kernel32.dll", "LocalAlloc", FAULT(FailLocalAllocOfSize), 8, "QZWALK",
-     1, 8, {"setup 69 ?", "setup 73 8"}},
-    // The port name "COM77" with its NUL, plus one: 7 bytes.
-    {"check port block", CheckPortsClosed, "kernel32.dll", "LocalAlloc", FAULT(FailLocalAllocOfSize), 7, "QZWALK",
-     1, 8, {"setup 58 ?", "setup 64", "setup 110 8"}},
-    {"serial port block", DeleteSerialPrintKeys, "kernel32.dll", "LocalAlloc", FAULT(FailLocalAllocOfSize), 7,
-     "QZWALK", 1, 8, {"setup 69 ?", "setup 75", "setup 111 8"}},
-    {"check key", CheckPortsClosed, "setupapi.dll", "SetupDiOpenDevRegKey", FAULT(FailOpenKey), 0, "QZWALK", 1, 2,
-     {"setup 58 ?", "setup 64", "setup 65 2"}},
-    {"serial key", DeleteSerialPrintKeys, "setupapi.dll", "SetupDiOpenDevRegKey", FAULT(FailOpenKey), 0, "QZWALK",
-     1, 2, {"setup 69 ?", "setup 75", "setup 76 2"}},
-    {"remove fails", RemoveDevicesByService, "setupapi.dll", "SetupDiCallClassInstaller", FAULT(FailRemoval), 0,
-     "QZWALK", 1, 5, {"util 57 ?", "util 63", "util 64 2", "util 65 5"}},
+    {"null name", nullptr, nullptr, 0, {87, 87, 87}, {"util 58 87", "setup 59 87", "setup 70 87"}},
+    {"no list", "SetupDiGetClassDevsA", FAULT(FailDeviceList), 0, {5, 5, 5},
+     {"util 59 5", "setup 60 5", "setup 71 5"}},
+    {"empty list", "SetupDiEnumDeviceInfo", FAULT(EnumerateNoDevice), 0, {0, 0, ERROR_NO_MORE_ITEMS}, {"", "", ""}},
+    {"size query", PROPERTY, FAULT(FailServiceSizeQuery), 0, {31, 31, 31},
+     {"util 60 31", "setup 61 31", "setup 72 31"}},
+    {"service read", PROPERTY, FAULT(FailServiceRead), 0, {31, 31, 31},
+     {"util 62 31", "setup 63 31", "setup 74 31"}},
+    {"service block", "LocalAlloc", FAULT(FailLocalAllocOfSize), 8, {8, 8, 8},
+     {"util 61 8", "setup 62 8", "setup 73 8"}},
+    {"port name block", "LocalAlloc", FAULT(FailLocalAllocOfSize), 7, {0, 8, 8},
+     {nullptr, "setup 64, setup 110 8", "setup 75, setup 111 8"}},
+    {"hardware key", "SetupDiOpenDevRegKey", FAULT(FailOpenKey), 0, {0, 2, 2},
+     {nullptr, "setup 64, setup 65 2", "setup 75, setup 76 2"}},
+    {"removal", "SetupDiCallClassInstaller", FAULT(FailRemoval), 0, {5, 0, 0},
+     {"util 63, util 64 2, util 65 5", nullptr, nullptr}},
 };
+
+const Operation OPERATIONS[] = {RemoveDevicesByService, CheckPortsClosed, DeleteSerialPrintKeys};
+const char* const ENTRY_EVENTS[] = {"util 57 ?", "setup 58 ?", "setup 69 ?"};
+
+std::string Join(const Names& names)
+{
+    std::string text;
+    for (const std::string& name : names) {
+        text += (text.empty() ? "" : ", ") + name;
+    }
+    return text;
+}
 
 TEST_F(DevicesTest, EachOperationReportsTheEndsOfTheWalk)
 {
     CTestDevice device("qzwalk", "COM77");
     ASSERT_TRUE(device.IsCreated());
     for (const WalkCase& test : WALK_CASES) {
-        SCOPED_TRACE(test.pszLabel);
         g_nFailedSize = test.nFailedSize;
         std::unique_ptr<CIatPatch> patch;
-        if (test.pszDll != nullptr) {
-            patch.reset(new CIatPatch(test.pszDll, test.pszFunction, test.pfnReplacement));
+        if (test.pszFunction != nullptr) {
+            const char* pszDll = test.nFailedSize != 0 ? "kernel32.dll" : "setupapi.dll";
+            patch.reset(new CIatPatch(pszDll, test.pszFunction, test.pfnReplacement));
             ASSERT_TRUE(patch->IsApplied());
             g_pfnOriginal = patch->Original();
         }
-        EXPECT_EQ(test.nResult, Run(test.pfnOperation, test.pszName) != 0 ? 1 : 0);
-        EXPECT_EQ(test.dwLastError, m_dwLastError);
-        EXPECT_EQ(test.events, m_events);
-        if (test.pszName == nullptr) {
-            EXPECT_EQ(StringBytes("NULL"), m_recorder.Events().front().arguments.at(0));
+        for (int nOperation = 0; nOperation < 3; ++nOperation) {
+            if (test.apszEvents[nOperation] == nullptr) {
+                continue;
+            }
+            SCOPED_TRACE(std::string(test.pszLabel) + ", " + ENTRY_EVENTS[nOperation]);
+            int nResult = Run(OPERATIONS[nOperation], test.pszFunction != nullptr ? "QZWALK" : nullptr);
+            // Only an open port makes the port check answer 0.
+            EXPECT_EQ(nOperation == 1 || test.adwLastError[nOperation] != 0, nResult != 0);
+            EXPECT_EQ(test.adwLastError[nOperation], m_dwLastError);
+            std::string events = test.apszEvents[nOperation];
+            EXPECT_EQ(ENTRY_EVENTS[nOperation] + (events.empty() ? "" : ", " + events), Join(m_events));
+            if (test.pszFunction == nullptr) {
+                EXPECT_EQ(StringBytes("NULL"), m_recorder.Events().front().arguments.at(0));
+            }
         }
     }
     EXPECT_TRUE(device.IsPresent());

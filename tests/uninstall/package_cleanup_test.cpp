@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <random>
 
+#include "app/handles.h"
 #include "support/trace_recorder.h"
 #include "trace/trace.h"
 #include "uninstall/package_cleanup.h"
@@ -43,26 +44,11 @@ bool Exists(const std::string& path)
     return GetFileAttributesW(Full(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-// Holds a file open without sharing, as another program might.
-class CHeldFile {
-public:
-    explicit CHeldFile(const std::string& path)
-        : m_hFile(CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr))
-    {
-    }
-    ~CHeldFile()
-    {
-        if (m_hFile != INVALID_HANDLE_VALUE) {
-            CloseHandle(m_hFile);
-        }
-    }
-    CHeldFile(const CHeldFile&) = delete;
-    CHeldFile& operator=(const CHeldFile&) = delete;
-    bool IsHeld() const { return m_hFile != INVALID_HANDLE_VALUE; }
-
-private:
-    HANDLE m_hFile;
-};
+// Opens a file without sharing, as another program might hold it.
+HANDLE HoldFile(const std::string& path)
+{
+    return CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+}
 
 class PackageCleanupTest : public ::testing::Test {
 protected:
@@ -201,8 +187,8 @@ TEST_F(PackageCleanupTest, SkipsFilesItCannotReadAndReportsAFailedLastDeletion)
     WriteInf(longName, INF_CASES[0].text);
     WriteInf("held", INF_CASES[0].text);
     WriteInf("pnfheld", INF_CASES[0].text);
-    CHeldFile held(m_folder + "held.inf"), pnfHeld(m_folder + "pnfheld.pnf");
-    ASSERT_TRUE(held.IsHeld() && pnfHeld.IsHeld());
+    CFileHandle held(HoldFile(m_folder + "held.inf")), pnfHeld(HoldFile(m_folder + "pnfheld.pnf"));
+    ASSERT_TRUE(held.IsValid() && pnfHeld.IsValid());
 
     // Only "pnfheld" is deleted: its failed .pnf deletion is the last one.
     EXPECT_EQ(0, Clean("QZVRCOM"));
@@ -255,7 +241,7 @@ TEST_F(PackageCleanupTest, DeleteFileForceRemovesReadOnlyFilesAndReportsFailures
     const std::string readOnly = m_folder + "readonly.txt", held = m_folder + "held.txt";
     ASSERT_TRUE(WriteBytes(readOnly, "x") && WriteBytes(held, "x"));
     SetFileAttributesA(readOnly.c_str(), FILE_ATTRIBUTE_READONLY);
-    CHeldFile holder(held);
+    CFileHandle holder(HoldFile(held));
 
     m_recorder.ClearEvents();
     EXPECT_EQ(1, DeleteFileForce((m_folder + "missing.txt").c_str()));
@@ -267,24 +253,21 @@ TEST_F(PackageCleanupTest, DeleteFileForceRemovesReadOnlyFilesAndReportsFailures
 
 TEST_F(PackageCleanupTest, DeleteUninstallEntryRemovesOnlyTheNamedEntry)
 {
-    HKEY hKey = nullptr;
-    for (const char* pszName : {"qzvrcomtest", "qzvrcomtestx"}) {
-        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, (std::string(UNINSTALL) + pszName).c_str(), 0,
-                                                 nullptr, 0, KEY_WRITE, nullptr, &hKey, nullptr));
-        RegSetValueExA(hKey, "DisplayName", 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>("x"), 2);
-        RegCloseKey(hKey);
+    const std::string entry = std::string(UNINSTALL) + "qzvrcomtest", longer = entry + "x";
+    CRegistryKey key;
+    for (const std::string& path : {entry, longer}) {
+        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr,
+                                                 key.AddressOf(), nullptr));
+        RegSetValueExA(key.Get(), "DisplayName", 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>("x"), 2);
     }
+    key.Reset();
     m_recorder.ClearEvents();
-    DeleteUninstallEntry(std::string(250, 'q').c_str());
+    DeleteUninstallEntry(std::string(250, 'q').c_str()); // the key path would not fit
     DeleteUninstallEntry("");
     DeleteUninstallEntry("qzvrcomtest");
     EXPECT_EQ((Names{"util 56 ?", "util 113 ?", "util 56 ?", "util 56 ?"}), DescribeEvents(m_recorder.Events()));
-    EXPECT_NE(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, (std::string(UNINSTALL) + "qzvrcomtest").c_str(), 0,
-                                           KEY_READ, &hKey));
-    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, (std::string(UNINSTALL) + "qzvrcomtestx").c_str(), 0,
-                                           KEY_READ, &hKey));
-    RegCloseKey(hKey);
-    RegDeleteKeyA(HKEY_LOCAL_MACHINE, (std::string(UNINSTALL) + "qzvrcomtestx").c_str());
+    EXPECT_NE(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, entry.c_str(), 0, KEY_READ, key.AddressOf()));
+    EXPECT_EQ(ERROR_SUCCESS, RegDeleteKeyA(HKEY_LOCAL_MACHINE, longer.c_str()));
 }
 
 } // namespace
