@@ -1,6 +1,262 @@
-// PLACEHOLDER: built by its own change.
+// Driver package store clean-up: the copies of a driver's INF in the INF
+// folder are found by content (a line adding the driver's service), since
+// the system chose their names. Also the installed-programs entry.
 #include "package_cleanup.h"
 
-int DeleteOemInfByService(const char*, const char*) { return 1; }
-int DeleteFileForce(const char*) { return 1; }
-void DeleteUninstallEntry(const char*) {}
+#include <mbctype.h>
+#include <mbstring.h>
+#include <stdio.h>
+#include <strsafe.h>
+
+#include "../app/dialog_data.h"
+#include "../app/handles.h"
+#include "../trace/trace.h"
+
+namespace {
+
+struct FileStreamTraits {
+    typedef FILE* Type;
+    static FILE* Invalid() { return nullptr; }
+    static void Release(FILE* pFile) { fclose(pFile); }
+};
+typedef CUniqueHandle<FileStreamTraits> CFileStream;
+
+const unsigned char g_szAddService[] = "ADDSERVICE";
+const char g_szUninstallKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+const char g_szPnfExtension[] = ".pnf";
+
+// A larger stdio buffer than the default 4 KB: the folder holds hundreds of
+// system INF files and most are read to their end.
+const size_t INF_READ_BUFFER_SIZE = 64 * 1024;
+
+// Characters that may stand beside a service name on an INF line.
+bool IsNameDelimiter(unsigned char ch)
+{
+    switch (ch) {
+    case ' ': case '\t': case '\r': case '\n': case '\v': case '\f':
+    case '=': case ',': case '"': case ';':
+        return true;
+    default:
+        return false;
+    }
+}
+
+// True when pszName stands in pszPiece as a whole name, not inside a longer
+// one such as another driver's service. The character before a match is
+// found by walking from the start, so a trail byte never counts as one.
+bool ContainsWholeName(const unsigned char* pszPiece, const unsigned char* pszName, size_t nNameLength)
+{
+    for (const unsigned char* pMatch = _mbsstr(pszPiece, pszName); pMatch != nullptr;
+         pMatch = _mbsstr(_mbsinc(pMatch), pszName)) {
+        const unsigned char* pBefore = pMatch == pszPiece ? nullptr : _mbsdec(pszPiece, pMatch);
+        bool bStartsWhole = pBefore == nullptr || (pMatch - pBefore == 1 && IsNameDelimiter(*pBefore));
+        unsigned char chAfter = pMatch[nNameLength];
+        if (bStartsWhole && (chAfter == '\0' || IsNameDelimiter(chAfter))) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Upper case of each single-byte character, as _mbsupr converts it; lead
+// bytes map to themselves. Lets a piece be ruled out before it is
+// converted: most pieces hold no "ADDSERVICE" in any case.
+class CUpperCaseTable {
+public:
+    CUpperCaseTable()
+    {
+        for (int nByte = 0; nByte < 256; ++nByte) {
+            unsigned char szChar[2] = {static_cast<unsigned char>(nByte), 0};
+            if (nByte != 0 && !_ismbblead(nByte)) {
+                _mbsupr(szChar);
+            }
+            m_abUpper[nByte] = szChar[0];
+        }
+    }
+    // False only when no run of bytes in the piece could become "ADDSERVICE"
+    // once upper-cased; true does not mean it will.
+    bool MayHoldAddService(const unsigned char* pPiece) const
+    {
+        for (; *pPiece != '\0'; ++pPiece) {
+            if (m_abUpper[*pPiece] != g_szAddService[0]) {
+                continue;
+            }
+            size_t i = 1;
+            while (g_szAddService[i] != '\0' && m_abUpper[pPiece[i]] == g_szAddService[i]) {
+                ++i;
+            }
+            if (g_szAddService[i] == '\0') {
+                return true;
+            }
+        }
+        return false;
+    }
+
+private:
+    unsigned char m_abUpper[256];
+};
+
+// Reads the file in pieces of at most 259 bytes, each ending at a line
+// feed or at the limit, until one piece holds "ADDSERVICE" and the name.
+bool HasAddServiceLine(FILE* pFile, const unsigned char* pszName, const CUpperCaseTable& upperCase)
+{
+    size_t nNameLength = strlen(reinterpret_cast<const char*>(pszName));
+    char szPiece[SETUP_PATH_LENGTH] = "";
+    unsigned char* pPiece = reinterpret_cast<unsigned char*>(szPiece);
+    while (fgets(szPiece, SETUP_PATH_LENGTH, pFile) != nullptr) {
+        if (!upperCase.MayHoldAddService(pPiece)) {
+            continue;
+        }
+        // fgets terminates the piece within the buffer and upper-casing
+        // keeps its byte length: the conversion stays within the bound.
+        _mbsupr(pPiece);
+        if (_mbsstr(pPiece, g_szAddService) != nullptr && ContainsWholeName(pPiece, pszName, nNameLength)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Deletes the INF at pszPath and its .pnf file; *pnResult takes the result
+// of each deletion attempted.
+void DeleteInfAndPnf(char* pszPath, int* pnResult)
+{
+    *pnResult = DeleteFileForce(pszPath);
+    if (IsTraceEnabled(TRACE_FLOW)) {
+        TraceEvent(g_guidUtilComponent, 94, pszPath);
+    }
+    unsigned char* pDot = _mbsrchr(reinterpret_cast<unsigned char*>(pszPath), '.');
+    if (pDot == nullptr) {
+        if (IsTraceEnabled(TRACE_ERROR)) {
+            TraceEvent(g_guidUtilComponent, 95, pszPath);
+        }
+        return;
+    }
+    size_t nRoom = SETUP_PATH_LENGTH - (reinterpret_cast<char*>(pDot) - pszPath);
+    if (nRoom < sizeof(g_szPnfExtension)) {
+        if (IsTraceEnabled(TRACE_ERROR)) {
+            TraceEvent(g_guidUtilComponent, 112, pszPath);
+        }
+        return;
+    }
+    StringCchCopyA(reinterpret_cast<char*>(pDot), nRoom, g_szPnfExtension);
+    *pnResult = DeleteFileForce(pszPath);
+    if (IsTraceEnabled(TRACE_FLOW)) {
+        TraceEvent(g_guidUtilComponent, 96, pszPath);
+    }
+}
+
+// Reads one INF of the folder and deletes it when it adds the service.
+void DeleteInfIfMatching(const char* pszFolder, const char* pszFileName, const unsigned char* pszName,
+                         const CUpperCaseTable& upperCase, int* pnResult)
+{
+    char szPath[SETUP_PATH_LENGTH] = "";
+    if (FAILED(StringCchPrintfA(szPath, SETUP_PATH_LENGTH, "%s\\%s", pszFolder, pszFileName))) {
+        if (IsTraceEnabled(TRACE_ERROR)) {
+            TraceEvent(g_guidUtilComponent, 111, pszFileName);
+        }
+        return;
+    }
+    CFileStream file(fopen(szPath, "r"));
+    if (!file.IsValid()) {
+        TraceLastError(g_guidUtilComponent, 93);
+        return;
+    }
+    setvbuf(file.Get(), nullptr, _IOFBF, INF_READ_BUFFER_SIZE);
+    bool bMatch = HasAddServiceLine(file.Get(), pszName, upperCase);
+    file.Reset();
+    if (bMatch) {
+        DeleteInfAndPnf(szPath, pnResult);
+    }
+}
+
+// Fills szFolder with the Windows directory and the suffix, and szPattern
+// with the folder's INF search pattern. 0 when the directory is not read.
+int BuildInfFolder(const char* pszSuffix, char* pszFolder, char* pszPattern)
+{
+    UINT nLength = GetWindowsDirectoryA(pszFolder, SETUP_PATH_LENGTH);
+    if (nLength == 0) {
+        TraceLastError(g_guidUtilComponent, 91);
+        return 0;
+    }
+    if (nLength >= SETUP_PATH_LENGTH ||
+        FAILED(StringCchCatA(pszFolder, SETUP_PATH_LENGTH, pszSuffix != nullptr ? pszSuffix : "\\inf")) ||
+        FAILED(StringCchPrintfA(pszPattern, SETUP_PATH_LENGTH, "%s\\*.inf", pszFolder))) {
+        if (IsTraceEnabled(TRACE_ERROR)) {
+            TraceEvent(g_guidUtilComponent, 110);
+        }
+        return 0;
+    }
+    return 1;
+}
+
+} // namespace
+
+int DeleteOemInfByService(const char* pszName, const char* pszSuffix)
+{
+    if (IsTraceEnabled(TRACE_FLOW)) {
+        TraceEvent(g_guidUtilComponent, 90);
+    }
+    if (pszName == nullptr || pszName[0] == '\0') {
+        return 0;
+    }
+    char szFolder[SETUP_PATH_LENGTH] = "";
+    char szPattern[SETUP_PATH_LENGTH] = "";
+    if (!BuildInfFolder(pszSuffix, szFolder, szPattern)) {
+        return 0;
+    }
+    WIN32_FIND_DATAA found = {};
+    CFindHandle find(FindFirstFileA(szPattern, &found));
+    if (!find.IsValid()) {
+        TraceLastError(g_guidUtilComponent, 92);
+        return 1;
+    }
+    const unsigned char* pszUpperName = reinterpret_cast<const unsigned char*>(pszName);
+    const CUpperCaseTable upperCase;
+    int nResult = 1;
+    do {
+        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+            DeleteInfIfMatching(szFolder, found.cFileName, pszUpperName, upperCase, &nResult);
+        }
+    } while (FindNextFileA(find.Get(), &found));
+    return nResult;
+}
+
+int DeleteFileForce(const char* pszPath)
+{
+    if (IsTraceEnabled(TRACE_FLOW)) {
+        TraceEvent(g_guidUtilComponent, 97);
+    }
+    DWORD dwAttributes = pszPath != nullptr ? GetFileAttributesA(pszPath) : INVALID_FILE_ATTRIBUTES;
+    if (dwAttributes == INVALID_FILE_ATTRIBUTES) {
+        return 1; // nothing to delete
+    }
+    SetFileAttributesA(pszPath, dwAttributes & ~FILE_ATTRIBUTE_READONLY);
+    BOOL bDeleted = DeleteFileA(pszPath);
+    if (bDeleted) {
+        return bDeleted;
+    }
+    if (IsTraceEnabled(TRACE_FLOW)) {
+        TraceEvent(g_guidUtilComponent, 98, GetLastError());
+    }
+    return 0;
+}
+
+void DeleteUninstallEntry(const char* pszName)
+{
+    if (IsTraceEnabled(TRACE_FLOW)) {
+        TraceEvent(g_guidUtilComponent, 56, pszName);
+    }
+    // An empty name would name the Uninstall key itself.
+    if (pszName == nullptr || pszName[0] == '\0') {
+        return;
+    }
+    char szKey[SETUP_PATH_LENGTH] = "";
+    if (FAILED(StringCchPrintfA(szKey, SETUP_PATH_LENGTH, "%s%s", g_szUninstallKey, pszName))) {
+        if (IsTraceEnabled(TRACE_ERROR)) {
+            TraceEvent(g_guidUtilComponent, 113, pszName);
+        }
+        return;
+    }
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, szKey);
+}

@@ -1,0 +1,273 @@
+// Driver package clean-up on a scratch INF folder under the Windows
+// directory: which INF files (and their .pnf files) are deleted, the result
+// and the events; forced deletion; the installed-programs entry.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <algorithm>
+#include <random>
+
+#include "app/handles.h"
+#include "support/trace_recorder.h"
+#include "trace/trace.h"
+#include "uninstall/package_cleanup.h"
+
+namespace {
+
+typedef std::vector<std::string> Names;
+
+const char SUFFIX[] = "\\temp\\inftest";
+const char UNINSTALL[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+
+// The long-path form of an ASCII path: some test files have paths beyond
+// 259 characters, which only the wide functions take.
+std::wstring Full(const std::string& path)
+{
+    return L"\\\\?\\" + std::wstring(path.begin(), path.end());
+}
+
+bool WriteBytes(const std::string& path, const std::string& bytes)
+{
+    HANDLE hFile = CreateFileW(Full(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (hFile == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    DWORD dwWritten = 0;
+    BOOL bWritten = WriteFile(hFile, bytes.data(), static_cast<DWORD>(bytes.size()), &dwWritten, nullptr);
+    CloseHandle(hFile);
+    return bWritten && dwWritten == bytes.size();
+}
+
+bool Exists(const std::string& path)
+{
+    return GetFileAttributesW(Full(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// Opens a file without sharing, as another program might hold it.
+HANDLE HoldFile(const std::string& path)
+{
+    return CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+}
+
+class PackageCleanupTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char szWindows[MAX_PATH] = "";
+        GetWindowsDirectoryA(szWindows, MAX_PATH);
+        m_folder = std::string(szWindows) + SUFFIX + "\\";
+        RemoveFolder();
+        ASSERT_TRUE(CreateDirectoryA(m_folder.c_str(), nullptr));
+        RegisterTraceProvider();
+        ASSERT_EQ(0u, m_recorder.Enable(TRACE_ERROR | TRACE_FLOW, 0, 0x77));
+    }
+    void TearDown() override
+    {
+        UnregisterTraceProvider();
+        RemoveFolder();
+    }
+
+    void RemoveFolder()
+    {
+        WIN32_FIND_DATAA found = {};
+        HANDLE hFind = FindFirstFileA((m_folder + "*").c_str(), &found);
+        for (BOOL bMore = hFind != INVALID_HANDLE_VALUE; bMore; bMore = FindNextFileA(hFind, &found)) {
+            std::wstring path = Full(m_folder + found.cFileName);
+            SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+            DeleteFileW(path.c_str()) || RemoveDirectoryW(path.c_str());
+        }
+        if (hFind != INVALID_HANDLE_VALUE) {
+            FindClose(hFind);
+        }
+        RemoveDirectoryA(m_folder.c_str());
+    }
+    // Writes name.inf with the text and name.pnf beside it.
+    void WriteInf(const std::string& name, const std::string& text, DWORD dwAttributes = FILE_ATTRIBUTE_NORMAL)
+    {
+        ASSERT_TRUE(WriteBytes(m_folder + name + ".inf", text));
+        ASSERT_TRUE(WriteBytes(m_folder + name + ".pnf", "precompiled"));
+        SetFileAttributesW(Full(m_folder + name + ".inf").c_str(), dwAttributes);
+        SetFileAttributesW(Full(m_folder + name + ".pnf").c_str(), dwAttributes);
+    }
+    bool HasInf(const std::string& name) const { return Exists(m_folder + name + ".inf"); }
+    bool HasPnf(const std::string& name) const { return Exists(m_folder + name + ".pnf"); }
+
+    int Clean(const char* pszName)
+    {
+        m_recorder.ClearEvents();
+        int nResult = DeleteOemInfByService(pszName, SUFFIX);
+        m_events = DescribeEvents(m_recorder.Events());
+        return nResult;
+    }
+    long CountEvents(const char* pszEvent) const { return std::count(m_events.begin(), m_events.end(), pszEvent); }
+
+    std::string m_folder;
+    CTraceRecorder m_recorder;
+    Names m_events;
+};
+
+struct InfCase {
+    const char* pszLabel;
+    std::string text;
+    bool bDeleted;
+};
+
+std::string Utf16(const wchar_t* pszText)
+{
+    std::string bytes = "\xFF\xFE";
+    for (const wchar_t* p = pszText; *p != 0; ++p) {
+        bytes += static_cast<char>(*p & 0xFF);
+        bytes += static_cast<char>(*p >> 8);
+    }
+    return bytes;
+}
+
+// For the service QZVRCOM. A piece is at most 259 bytes of one line.
+const InfCase INF_CASES[] = {
+    {"service line", "[Svc]\r\nAddService = qzvrcom, 0x00000002, qzvrcom_Service_Inst\r\n", true},
+    {"any case", "[Svc]\naddSERVICE=QzVrCom,2,inst\n", true},
+    {"comment line", "; ADDSERVICE qzvrcom was here\n", true},
+    {"tab and quotes", "AddService\t\"qzvrcom\"", true},
+    {"whole name after a longer one", "AddService = qzvrcomx, 2, qzvrcom\n", true},
+    {"name at the end of a piece", "AddService" + std::string(242, ' ') + "qzvrcomx\n", true},
+    {"longer service", "AddService = qzvrcomx, 2, inst\n", false},
+    {"service ending in the name", "AddService = myqzvrcom, 2, inst\n", false},
+    {"different lines", "AddService = other, 2, inst\nqzvrcom\n", false},
+    {"different pieces", "AddService" + std::string(260, ' ') + "qzvrcom\n", false},
+    {"UTF-16 text", Utf16(L"AddService = qzvrcom, 2, inst\r\n"), false},
+};
+
+TEST_F(PackageCleanupTest, DeletesEveryInfThatAddsTheServiceWithItsPnf)
+{
+    size_t nDeleted = 0;
+    for (size_t i = 0; i < sizeof(INF_CASES) / sizeof(INF_CASES[0]); ++i) {
+        // Read-only files are made writable first.
+        WriteInf("case" + std::to_string(i), INF_CASES[i].text, i == 0 ? FILE_ATTRIBUTE_READONLY : 0);
+        nDeleted += INF_CASES[i].bDeleted ? 1 : 0;
+    }
+    ASSERT_TRUE(CreateDirectoryA((m_folder + "folder.inf").c_str(), nullptr));
+
+    EXPECT_EQ(1, Clean("QZVRCOM"));
+    for (size_t i = 0; i < sizeof(INF_CASES) / sizeof(INF_CASES[0]); ++i) {
+        SCOPED_TRACE(INF_CASES[i].pszLabel);
+        EXPECT_EQ(!INF_CASES[i].bDeleted, HasInf("case" + std::to_string(i)));
+        EXPECT_EQ(!INF_CASES[i].bDeleted, HasPnf("case" + std::to_string(i)));
+    }
+    EXPECT_TRUE(Exists(m_folder + "folder.inf"));
+    EXPECT_EQ(static_cast<long>(nDeleted), CountEvents("util 94 ?"));
+    EXPECT_EQ(static_cast<long>(nDeleted), CountEvents("util 96 ?"));
+    EXPECT_EQ("util 90", m_events.front());
+
+    // Pieces are upper-cased, the name is not: lower case never matches.
+    WriteInf("again", INF_CASES[0].text);
+    EXPECT_EQ(1, Clean("qzvrcom"));
+    EXPECT_TRUE(HasInf("again"));
+}
+
+TEST_F(PackageCleanupTest, NamesAndFoldersThatEndTheScanAtOnce)
+{
+    WriteInf("match", INF_CASES[0].text);
+    EXPECT_EQ(0, Clean(nullptr));
+    EXPECT_EQ(Names{"util 90"}, m_events);
+    EXPECT_EQ(0, Clean(""));
+    EXPECT_EQ(Names{"util 90"}, m_events);
+    EXPECT_TRUE(HasInf("match"));
+
+    ASSERT_TRUE(DeleteFileA((m_folder + "match.inf").c_str()));
+    EXPECT_EQ(1, Clean("QZVRCOM"));
+    EXPECT_EQ((Names{"util 90", "util 92 2"}), m_events);
+    EXPECT_TRUE(HasPnf("match"));
+}
+
+TEST_F(PackageCleanupTest, SkipsFilesItCannotReadAndReportsAFailedLastDeletion)
+{
+    // 240 characters: the folder, a backslash and this name exceed 259.
+    const std::string longName(236, 'L');
+    WriteInf(longName, INF_CASES[0].text);
+    WriteInf("held", INF_CASES[0].text);
+    WriteInf("pnfheld", INF_CASES[0].text);
+    CFileHandle held(HoldFile(m_folder + "held.inf")), pnfHeld(HoldFile(m_folder + "pnfheld.pnf"));
+    ASSERT_TRUE(held.IsValid() && pnfHeld.IsValid());
+
+    // Only "pnfheld" is deleted: its failed .pnf deletion is the last one.
+    EXPECT_EQ(0, Clean("QZVRCOM"));
+    EXPECT_TRUE(HasInf(longName));
+    EXPECT_EQ(1, CountEvents("util 111 ?"));
+    EXPECT_TRUE(HasInf("held"));
+    EXPECT_EQ(1, CountEvents("util 93 32"));
+    EXPECT_FALSE(HasInf("pnfheld"));
+    EXPECT_TRUE(HasPnf("pnfheld"));
+    EXPECT_EQ(1, CountEvents("util 98 32"));
+}
+
+// Random INF-like files: a file that does not hold both words on one line
+// is never deleted, whatever else it holds.
+TEST_F(PackageCleanupTest, NeverDeletesAFileWithoutBothWordsOnOneLine)
+{
+    const char* const words[] = {"AddService", "addservice", "qzvrcom", "QzVrCom", "qzvrcomx", "=", ",", ";",
+                                 "[Section]", "\"", "\t", " ", "\r\n", "\n", "driver", "0x00000002"};
+    std::mt19937 random(20240611);
+    std::vector<std::string> texts;
+    for (int nFile = 0; nFile < 60; ++nFile) {
+        std::string text;
+        size_t nWords = random() % 400;
+        for (size_t i = 0; i < nWords; ++i) {
+            text += random() % 8 == 0 ? std::string(random() % 300, 'x') : words[random() % 16];
+            text += ' ';
+        }
+        texts.push_back(text);
+        WriteInf("random" + std::to_string(nFile), text);
+    }
+    Clean("QZVRCOM");
+    for (size_t nFile = 0; nFile < texts.size(); ++nFile) {
+        std::string upper = texts[nFile];
+        std::transform(upper.begin(), upper.end(), upper.begin(), ::toupper);
+        bool bBothOnALine = false;
+        for (size_t nStart = 0; nStart < upper.size() && !bBothOnALine;) {
+            size_t nEnd = std::min(upper.find('\n', nStart), upper.size());
+            std::string line = upper.substr(nStart, nEnd - nStart);
+            bBothOnALine = line.find("ADDSERVICE") != std::string::npos && line.find("QZVRCOM") != std::string::npos;
+            nStart = nEnd + 1;
+        }
+        if (!bBothOnALine) {
+            EXPECT_TRUE(HasInf("random" + std::to_string(nFile))) << texts[nFile];
+        }
+    }
+}
+
+TEST_F(PackageCleanupTest, DeleteFileForceRemovesReadOnlyFilesAndReportsFailures)
+{
+    const std::string readOnly = m_folder + "readonly.txt", held = m_folder + "held.txt";
+    ASSERT_TRUE(WriteBytes(readOnly, "x") && WriteBytes(held, "x"));
+    SetFileAttributesA(readOnly.c_str(), FILE_ATTRIBUTE_READONLY);
+    CFileHandle holder(HoldFile(held));
+
+    m_recorder.ClearEvents();
+    EXPECT_EQ(1, DeleteFileForce((m_folder + "missing.txt").c_str()));
+    EXPECT_NE(0, DeleteFileForce(readOnly.c_str()));
+    EXPECT_FALSE(Exists(readOnly));
+    EXPECT_EQ(0, DeleteFileForce(held.c_str()));
+    EXPECT_EQ((Names{"util 97", "util 97", "util 97", "util 98 32"}), DescribeEvents(m_recorder.Events()));
+}
+
+TEST_F(PackageCleanupTest, DeleteUninstallEntryRemovesOnlyTheNamedEntry)
+{
+    const std::string entry = std::string(UNINSTALL) + "qzvrcomtest", longer = entry + "x";
+    CRegistryKey key;
+    for (const std::string& path : {entry, longer}) {
+        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr,
+                                                 key.AddressOf(), nullptr));
+        RegSetValueExA(key.Get(), "DisplayName", 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>("x"), 2);
+    }
+    key.Reset();
+    m_recorder.ClearEvents();
+    DeleteUninstallEntry(std::string(250, 'q').c_str()); // the key path would not fit
+    DeleteUninstallEntry("");
+    DeleteUninstallEntry("qzvrcomtest");
+    EXPECT_EQ((Names{"util 56 ?", "util 113 ?", "util 56 ?", "util 56 ?"}), DescribeEvents(m_recorder.Events()));
+    EXPECT_NE(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, entry.c_str(), 0, KEY_READ, key.AddressOf()));
+    EXPECT_EQ(ERROR_SUCCESS, RegDeleteKeyA(HKEY_LOCAL_MACHINE, longer.c_str()));
+}
+
+} // namespace

@@ -1,0 +1,12 @@
+#!/bin/bash
+# Builds the benchmark program and runs it under Wine in a scratch prefix.
+# Usage: tools/benchmark.sh [BUILD_DIR]
+set -eu
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${1:-$root/build}
+bash "$root/tools/build.sh" "$build" setup_benchmark
+bench=$build/benchmark
+if [ ! -f "$bench/template/.bench-ready" ]; then
+    bash "$root/tests/bench/make-template-prefix.sh" "$bench/template"
+fi
+bash "$root/tests/bench/run-in-wine.sh" "$bench" "$build/bin/setup_benchmark.exe"
