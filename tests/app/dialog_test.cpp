@@ -14,6 +14,7 @@
 #include "app/run_setup.h"
 #include "app/setup_dialog.h"
 #include "support/iat_patch.h"
+#include "support/package_folder.h"
 #include "support/run_patches.h"
 #include "support/trace_recorder.h"
 #include "trace/trace.h"
@@ -69,10 +70,10 @@ TEST(SetupDialog, InitialisationState)
     EXPECT_EQ(static_cast<UINT>(IDM_ABOUT), GetMenuItemID(hMenu, nCount - 1));
     EXPECT_EQ("&About...", MenuText(hMenu, nCount - 1));
 
-    // The prompt shows, the bar hides; InitProgress added the marquee style.
+    // The prompt shows, the bar hides; no marquee style, so the bar fills.
     // (The progress control trades WS_BORDER for WS_EX_STATICEDGE itself.)
     EXPECT_EQ(0x50020000, dialog.Style(IDC_PROMPT));
-    EXPECT_EQ(WS_CHILD | PBS_SMOOTH | PBS_MARQUEE, dialog.Style(IDC_PROGRESS));
+    EXPECT_EQ(WS_CHILD | PBS_SMOOTH, dialog.Style(IDC_PROGRESS));
     EXPECT_EQ(0x50010001, dialog.Style(IDOK) & 0xFFFF000F);
     EXPECT_EQ(0x50010000, dialog.Style(IDCANCEL) & 0xFFFF000F);
     EXPECT_EQ(0x50020000, dialog.Style(IDC_DESCRIPTION));
@@ -203,6 +204,7 @@ protected:
         return std::find(names.begin(), names.end(), pszName) != names.end();
     }
 
+    CCurrentDirectory m_package{PackageFolder().c_str()};
     CTraceRecorder m_recorder;
     CMessageBoxRecorder m_boxes;
     CMutexCloser m_mutexes;
@@ -298,12 +300,15 @@ TEST_F(RunSetupTest, TargetFolderThatDoesNotFit)
         const wchar_t* pszCommandLine;
         int nExitCode;
         size_t nBoxes;
+        const char* pszBoxCaption;
     };
+    // At 251 the run goes on, and stops with the system's error box where the
+    // bus driver INF's path would no longer fit: a path is never cut short.
     const Case cases[] = {
-        {251, L"setup.exe /s", 0, 0},
-        {252, L"setup.exe /s", -1, 1},
-        {300, L"setup.exe /s", -1, 1},
-        {252, L"setup.exe /u /s", 0, 0},
+        {251, L"setup.exe /s", -1, 1, "Error"},
+        {252, L"setup.exe /s", -1, 1, ""},
+        {300, L"setup.exe /s", -1, 1, ""},
+        {252, L"setup.exe /u /s", 0, 0, ""},
     };
     for (const Case& c : cases) {
         m_mutexes.CloseAll();
@@ -314,7 +319,7 @@ TEST_F(RunSetupTest, TargetFolderThatDoesNotFit)
         EXPECT_EQ(c.nExitCode, RunSetup()) << c.nLength;
         ASSERT_EQ(c.nBoxes, m_boxes.m_boxes.size()) << c.nLength;
         if (c.nBoxes != 0) {
-            EXPECT_EQ("Error", m_boxes.m_boxes[0].text);
+            EXPECT_EQ(c.pszBoxCaption, m_boxes.m_boxes[0].caption) << c.nLength;
             EXPECT_EQ(nullptr, m_boxes.m_boxes[0].hOwner);
         }
         // The target is whole or empty, never cut short.
@@ -346,6 +351,70 @@ TEST_F(RunSetupTest, UnreadableWindowsDirectoryIsShownAndTheRunGoesOn)
     FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, ERROR_ACCESS_DENIED, 0,
                    szExpected, sizeof(szExpected), nullptr);
     EXPECT_EQ(szExpected, m_boxes.m_boxes[0].text);
+}
+
+// A current directory of a given length, or a failing call (length 0).
+DWORD g_nCurrentLength = 0;
+DWORD WINAPI LongCurrentDirectory(DWORD nSize, LPSTR pszBuffer)
+{
+    if (g_nCurrentLength == 0) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return 0;
+    }
+    if (g_nCurrentLength >= nSize) {
+        return g_nCurrentLength + 1;
+    }
+    std::string folder = "C:\\" + std::string(g_nCurrentLength - 3, 'b');
+    memcpy(pszBuffer, folder.c_str(), folder.size() + 1);
+    return g_nCurrentLength;
+}
+
+TEST_F(RunSetupTest, SourceFolderThatDoesNotFitRefusesAnInstall)
+{
+    CIatPatch current("kernel32.dll", "GetCurrentDirectoryA", reinterpret_cast<void*>(LongCurrentDirectory));
+    struct Case {
+        DWORD nLength;
+        const wchar_t* pszCommandLine;
+        int nExitCode;
+    };
+    const Case cases[] = {
+        {0, L"setup.exe /s", -1}, {260, L"setup.exe /s", -1}, {300, L"setup.exe /s", -1}, {300, L"setup.exe /u /s", 0},
+    };
+    for (const Case& c : cases) {
+        m_mutexes.CloseAll();
+        m_boxes.m_boxes.clear();
+        m_recorder.ClearEvents();
+        g_nCurrentLength = c.nLength;
+        CCommandLinePatch commandLine(c.pszCommandLine);
+        EXPECT_EQ(c.nExitCode, RunSetup()) << c.nLength;
+        EXPECT_TRUE(Traced("setup 123")) << c.nLength;
+        // Refused before any work: the worker never started.
+        EXPECT_EQ(c.nExitCode == 0, Traced("setup 35")) << c.nLength;
+        if (c.nExitCode != 0) {
+            ASSERT_EQ(1u, m_boxes.m_boxes.size()) << c.nLength;
+            EXPECT_EQ("Error", m_boxes.m_boxes[0].text);
+            EXPECT_EQ(static_cast<UINT>(MB_ICONINFORMATION), m_boxes.m_boxes[0].nStyle);
+        }
+    }
+}
+
+INT_PTR WINAPI FailDialogBoxParamA(HINSTANCE, LPCSTR, HWND, DLGPROC, LPARAM)
+{
+    SetLastError(ERROR_RESOURCE_TYPE_NOT_FOUND);
+    return -1;
+}
+
+TEST_F(RunSetupTest, DialogThatCannotBeCreatedIsAFailure)
+{
+    CCommandLinePatch commandLine(L"setup.exe /u");
+    CIatPatch dialog("user32.dll", "DialogBoxParamA", reinterpret_cast<void*>(FailDialogBoxParamA));
+    ASSERT_TRUE(dialog.IsApplied());
+    EXPECT_EQ(-1, RunSetup());
+    std::vector<std::string> names = m_recorder.EventNames();
+    ASSERT_FALSE(names.empty());
+    EXPECT_EQ("setup 124", names.back());
+    EXPECT_EQ(std::vector<std::vector<BYTE>>{DwordBytes(ERROR_RESOURCE_TYPE_NOT_FOUND)},
+              m_recorder.Events().back().arguments);
 }
 
 TEST(Messages, LastErrorWithoutSystemTextShowsTheNumber)

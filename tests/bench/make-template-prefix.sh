@@ -45,6 +45,9 @@ ports='HKLM\System\CurrentControlSet\Control\Class\{4D36E978-E325-11CE-BFC1-0800
 reg_add "$ports" /ve /d "Ports (COM & LPT)"
 reg_add "$ports" /v Class /d Ports
 reg_add "$ports" /v Installer32 /d "msports.dll,PortsClassInstaller"
+# Windows keeps the arbiter bitmap from its first start on: 32 bytes, COM1 to
+# COM256, all free.
+reg_add 'HKLM\System\CurrentControlSet\Control\COM Name Arbiter' /v ComDB /t REG_BINARY /d "$(printf '0%.0s' {1..64})"
 wineserver -w
 for name in "${standins[@]}"; do
     cp "$bench_dlls/$name.dll" "$dir/drive_c/windows/system32/$name.dll"

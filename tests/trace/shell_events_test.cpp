@@ -2,8 +2,11 @@
 // command line: a silent run, a query run and OK in the Install dialog.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "app/run_setup.h"
 #include "res/resource.h"
+#include "support/package_folder.h"
 #include "support/run_patches.h"
 #include "support/trace_recorder.h"
 #include "trace/trace.h"
@@ -27,7 +30,32 @@ protected:
         RegisterTraceProvider();
         ASSERT_EQ(0u, m_recorder.Enable(TRACE_ERROR | TRACE_FLOW, 0, LOGGER));
     }
-    void TearDown() override { UnregisterTraceProvider(); }
+    // An install run leaves the driver installed; the next test starts
+    // without it.
+    void TearDown() override
+    {
+        UnregisterTraceProvider();
+        m_mutexes.CloseAll();
+        if (RunPackageSetup("/debug") == 1) {
+            EXPECT_EQ(0u, RunPackageSetup("/u /s"));
+        }
+    }
+
+    // The shell's own events: the expected start, then whatever the
+    // sequence traced, then the worker's end and the exit code.
+    void ExpectShellEvents(const Names& start) const
+    {
+        Names names = m_recorder.EventNames();
+        ASSERT_GE(names.size(), start.size() + 2);
+        EXPECT_EQ(start, Names(names.begin(), names.begin() + static_cast<long>(start.size())));
+        EXPECT_EQ((Names{"setup 36", "setup 30"}), Names(names.end() - 2, names.end()));
+    }
+
+    size_t Count(const char* pszName) const
+    {
+        Names names = m_recorder.EventNames();
+        return static_cast<size_t>(std::count(names.begin(), names.end(), pszName));
+    }
 
     const RecordedEvent& Find(const char* pszName) const
     {
@@ -55,6 +83,7 @@ protected:
         return std::string(szFolder) + "\\qzvrcom";
     }
 
+    CCurrentDirectory m_package{PackageFolder().c_str()};
     CTraceRecorder m_recorder;
     CMessageBoxRecorder m_boxes;
     CMutexCloser m_mutexes;
@@ -64,8 +93,9 @@ TEST_F(ShellEventsTest, QueryRunReportsOnlyTheAnswer)
 {
     CCommandLinePatch commandLine(L"setup.exe /debug /u");
     EXPECT_EQ(0, RunSetup());
-    EXPECT_EQ(Names{"setup 14"}, m_recorder.EventNames());
-    EXPECT_EQ(std::vector<std::vector<BYTE>>{DwordBytes(0)}, m_recorder.Events()[0].arguments);
+    // The installed check asks for each driver's service, then the answer.
+    EXPECT_EQ((Names{"setup 53", "setup 53", "setup 14"}), m_recorder.EventNames());
+    EXPECT_EQ(std::vector<std::vector<BYTE>>{DwordBytes(0)}, Find("setup 14").arguments);
     EXPECT_TRUE(m_mutexes.m_handles.empty());
     EXPECT_TRUE(m_boxes.m_boxes.empty());
 }
@@ -75,11 +105,11 @@ TEST_F(ShellEventsTest, SilentInstallRun)
     CCommandLinePatch commandLine(L"setup.exe /s");
     EXPECT_EQ(0, RunSetup());
 
-    Names expected = CHECKS_ON_WINDOWS_10;
-    const Names rest = {"setup 26", "setup 27", "setup 35", "setup 12", "setup 11", "setup 12", "setup 11",
-                        "setup 12", "setup 11", "setup 12", "setup 11", "setup 36", "setup 30"};
-    expected.insert(expected.end(), rest.begin(), rest.end());
-    EXPECT_EQ(expected, m_recorder.EventNames());
+    Names start = CHECKS_ON_WINDOWS_10;
+    const Names shell = {"setup 26", "setup 27", "setup 53", "setup 53", "setup 35", "setup 37"};
+    start.insert(start.end(), shell.begin(), shell.end());
+    ExpectShellEvents(start);
+    EXPECT_EQ(4u, Count("setup 12"));
 
     EXPECT_EQ(std::vector<std::vector<BYTE>>{StringBytes(CurrentFolder().c_str())},
               Find("setup 26").arguments);
@@ -98,10 +128,11 @@ TEST_F(ShellEventsTest, SilentUninstallRun)
     CCommandLinePatch commandLine(L"setup.exe /u /s");
     EXPECT_EQ(0, RunSetup());
     Names names = m_recorder.EventNames();
-    Names tail(names.end() - 12, names.end());
-    EXPECT_EQ((Names{"setup 35", "setup 52", "setup 12", "setup 11", "setup 12", "setup 11", "setup 12",
-                     "setup 11", "setup 12", "setup 11", "setup 36", "setup 30"}),
-              tail);
+    auto worker = std::find(names.begin(), names.end(), "setup 35");
+    ASSERT_NE(names.end(), worker);
+    EXPECT_EQ("setup 52", *(worker + 1));
+    EXPECT_EQ((Names{"setup 36", "setup 30"}), Names(names.end() - 2, names.end()));
+    EXPECT_EQ(4u, Count("setup 12"));
 }
 
 TEST_F(ShellEventsTest, OkInTheInstallDialog)
@@ -111,12 +142,12 @@ TEST_F(ShellEventsTest, OkInTheInstallDialog)
     EXPECT_EQ(0, RunSetup());
     EXPECT_TRUE(user.WaitPressed());
 
-    Names expected = CHECKS_ON_WINDOWS_10;
-    const Names rest = {"setup 26", "setup 27", "setup 31", "setup 10", "setup 33", "setup 10",
-                        "setup 35", "setup 12", "setup 11", "setup 12", "setup 11", "setup 12",
-                        "setup 11", "setup 12", "setup 11", "setup 36", "setup 30"};
-    expected.insert(expected.end(), rest.begin(), rest.end());
-    EXPECT_EQ(expected, m_recorder.EventNames());
+    Names start = CHECKS_ON_WINDOWS_10;
+    const Names shell = {"setup 26", "setup 27", "setup 53", "setup 53", "setup 31", "setup 10",
+                         "setup 33", "setup 53", "setup 53", "setup 10", "setup 35", "setup 37"};
+    start.insert(start.end(), shell.begin(), shell.end());
+    ExpectShellEvents(start);
+    EXPECT_EQ(4u, Count("setup 12"));
     EXPECT_EQ((std::vector<std::vector<BYTE>>{DwordBytes(0), DwordBytes(4)}), Find("setup 10").arguments);
 
     ASSERT_EQ(1u, m_boxes.m_boxes.size());

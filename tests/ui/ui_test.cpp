@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "package_folder.h"
 #include "uidriver/ui_driver.h"
 
 namespace {
@@ -42,7 +43,7 @@ protected:
     // Starts setup.exe and waits for its visible dialog with that caption.
     HWND StartDialog(const char* pszArguments, const char* pszCaption)
     {
-        EXPECT_TRUE(m_run.Start(SetupPath().c_str(), pszArguments, nullptr));
+        EXPECT_TRUE(m_run.Start(PackageSetupPath().c_str(), pszArguments, PackageFolder().c_str()));
         return m_run.WaitForWindow("#32770", pszCaption);
     }
 
@@ -63,6 +64,18 @@ protected:
         EXPECT_TRUE(m_run.WaitForExitWatching(&dwExitCode, hAllowed, &bOtherWindow));
         EXPECT_FALSE(bOtherWindow);
         return dwExitCode;
+    }
+
+    // A run that installed the driver is undone, so every test starts from
+    // a machine without it.
+    void TearDown() override
+    {
+        if (m_run.IsRunning()) {
+            return;
+        }
+        if (RunPackageSetup("/debug") == 1) {
+            EXPECT_EQ(0u, RunPackageSetup("/u /s"));
+        }
     }
 
     CProgramRun m_run;
@@ -225,7 +238,7 @@ class CWindowlessTest : public CSetupRunTest, public ::testing::WithParamInterfa
 
 TEST_P(CWindowlessTest, RunsWithoutWindowAndExitsZero)
 {
-    ASSERT_TRUE(m_run.Start(SetupPath().c_str(), GetParam(), nullptr));
+    ASSERT_TRUE(m_run.Start(PackageSetupPath().c_str(), GetParam(), PackageFolder().c_str()));
     EXPECT_EQ(0u, WaitForExitShowingOnly(nullptr));
 }
 
@@ -285,7 +298,7 @@ TEST_P(CSecondInstanceTest, IsRefusedWhileFirstShowsDialog)
     HWND hDialog = StartDialog("", "Install");
     ASSERT_NE(nullptr, hDialog);
     CProgramRun second;
-    ASSERT_TRUE(second.Start(SetupPath().c_str(), GetParam(), nullptr));
+    ASSERT_TRUE(second.Start(PackageSetupPath().c_str(), GetParam(), PackageFolder().c_str()));
     ExpectRefusal(&second, "You cannot run multiple instances of this program.");
 
     ExpectReadyScreen(hDialog, INSTALL_CASE);
@@ -300,7 +313,7 @@ TEST_F(CSetupRunTest, QueryAnswersWhileFirstInstanceRuns)
     HWND hDialog = StartDialog("/u", "Uninstall");
     ASSERT_NE(nullptr, hDialog);
     CProgramRun query;
-    ASSERT_TRUE(query.Start(SetupPath().c_str(), "/debug /u", nullptr, true));
+    ASSERT_TRUE(query.Start(PackageSetupPath().c_str(), "/debug /u", PackageFolder().c_str(), true));
     DWORD dwExitCode = EXIT_FAILED;
     bool bWindow = true;
     EXPECT_TRUE(query.WaitForExitWatching(&dwExitCode, nullptr, &bWindow));
@@ -314,7 +327,7 @@ class CNotAdministratorTest : public CSetupRunTest, public ::testing::WithParamI
 
 TEST_P(CNotAdministratorTest, IsRefused)
 {
-    ASSERT_TRUE(m_run.Start(SetupPath().c_str(), GetParam(), nullptr, true));
+    ASSERT_TRUE(m_run.Start(PackageSetupPath().c_str(), GetParam(), PackageFolder().c_str(), true));
     ExpectRefusal(&m_run, "You do not have sufficient privileges.");
 }
 
@@ -333,7 +346,7 @@ TEST_F(CJapaneseTest, JapaneseSecondInstanceIsRefused)
     HWND hDialog = StartDialog("", "Install");
     ASSERT_NE(nullptr, hDialog);
     CProgramRun second;
-    ASSERT_TRUE(second.Start(SetupPath().c_str(), "/u", nullptr));
+    ASSERT_TRUE(second.Start(PackageSetupPath().c_str(), "/u", PackageFolder().c_str()));
     ExpectRefusal(&second, "インストーラ（アンインストーラ）の2重起動はできません。");
     ClickButton(hDialog, IDCANCEL);
     EXPECT_EQ(0u, WaitForExitShowingOnly(hDialog));
@@ -341,7 +354,7 @@ TEST_F(CJapaneseTest, JapaneseSecondInstanceIsRefused)
 
 TEST_F(CJapaneseTest, JapaneseNotAdministratorIsRefused)
 {
-    ASSERT_TRUE(m_run.Start(SetupPath().c_str(), "", nullptr, true));
+    ASSERT_TRUE(m_run.Start(PackageSetupPath().c_str(), "", PackageFolder().c_str(), true));
     ExpectRefusal(&m_run, "権限不足です。");
 }
 

@@ -27,9 +27,8 @@ void CDialogData::InitProgress(int nMinimum, int nMaximum)
     if (IsTraceEnabled(TRACE_FLOW)) {
         TraceEvent(g_guidSetupComponent, 10, static_cast<DWORD>(nMinimum), static_cast<DWORD>(nMaximum));
     }
+    // No marquee style: the bar fills one step at a time.
     HWND hProgress = GetDlgItem(m_hWnd, IDC_PROGRESS);
-    LONG_PTR nStyle = GetWindowLongPtrA(hProgress, GWL_STYLE);
-    SetWindowLongPtrA(hProgress, GWL_STYLE, nStyle | PBS_MARQUEE);
     SendMessageA(hProgress, PBM_SETRANGE, 0, MAKELPARAM(nMinimum, nMaximum));
     SendMessageA(hProgress, PBM_SETPOS, 0, 0);
     SendMessageA(hProgress, PBM_SETSTEP, 1, 0);

@@ -55,24 +55,31 @@ UINT FindFailingCheck()
 }
 
 // Fills the source folder (the current directory) and the target folder
-// (Windows directory + "\qzvrcom"). Returns false when the target does not
-// fit the buffer; the target is then left empty, never truncated.
+// (Windows directory + "\qzvrcom"). Returns false when either does not fit
+// its buffer; that folder is then left empty, never truncated.
 bool FillFolders(CDialogData* pData)
 {
-    GetCurrentDirectoryA(SETUP_PATH_LENGTH, pData->m_szSourceDir);
+    DWORD dwSourceLength = GetCurrentDirectoryA(SETUP_PATH_LENGTH, pData->m_szSourceDir);
+    bool bSourceFits = dwSourceLength != 0 && dwSourceLength < SETUP_PATH_LENGTH;
+    if (!bSourceFits) {
+        // An empty source would make the package copy search the root of
+        // the drive.
+        pData->m_szSourceDir[0] = '\0';
+        if (IsTraceEnabled(TRACE_ERROR)) TraceEvent(g_guidSetupComponent, 123, static_cast<DWORD>(dwSourceLength));
+    }
     if (IsTraceEnabled(TRACE_FLOW)) TraceEvent(g_guidSetupComponent, 26, pData->m_szSourceDir);
 
     UINT nLength = GetWindowsDirectoryA(pData->m_szTargetDir, SETUP_PATH_LENGTH);
     if (nLength == 0) {
         ShowLastErrorMessage("Error");
     }
-    bool bFits = nLength < SETUP_PATH_LENGTH &&
-                 SUCCEEDED(StringCchCatA(pData->m_szTargetDir, SETUP_PATH_LENGTH, "\\qzvrcom"));
-    if (!bFits) {
+    bool bTargetFits = nLength < SETUP_PATH_LENGTH &&
+                       SUCCEEDED(StringCchCatA(pData->m_szTargetDir, SETUP_PATH_LENGTH, "\\qzvrcom"));
+    if (!bTargetFits) {
         pData->m_szTargetDir[0] = '\0';
     }
     if (IsTraceEnabled(TRACE_FLOW)) TraceEvent(g_guidSetupComponent, 27, pData->m_szTargetDir);
-    return bFits;
+    return bSourceFits && bTargetFits;
 }
 
 // Silent runs: the worker starts at once and the main thread waits for it.
@@ -138,7 +145,7 @@ int RunSetup()
         return EXIT_FAILED;
     }
     if (!FillFolders(&data) && data.m_bInstall) {
-        // An install must never copy into a shortened folder.
+        // An install must never copy from or into a shortened folder.
         ShowStringMessage(nullptr, IDS_ERROR, MB_ICONINFORMATION);
         return EXIT_FAILED;
     }
@@ -152,8 +159,14 @@ int RunSetup()
             return EXIT_FAILED;
         }
     } else {
-        DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(data.m_bInstall ? IDD_INSTALL : IDD_UNINSTALL),
-                        nullptr, SetupDlgProc, reinterpret_cast<LPARAM>(&data));
+        INT_PTR nDialog = DialogBoxParamA(GetModuleHandleA(nullptr),
+                                          MAKEINTRESOURCEA(data.m_bInstall ? IDD_INSTALL : IDD_UNINSTALL), nullptr,
+                                          SetupDlgProc, reinterpret_cast<LPARAM>(&data));
+        if (nDialog == -1) {
+            // No dialog, no work: the run must not report success.
+            TraceLastError(g_guidSetupComponent, 124);
+            return EXIT_FAILED;
+        }
     }
 
     int nExitCode = data.m_nResultId == IDS_SUCCESS ? 0 : EXIT_FAILED;

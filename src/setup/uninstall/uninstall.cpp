@@ -1,19 +1,91 @@
 // Uninstall sequence and the installed check.
-#include "../app/dialog_data.h"
+#include <mbstring.h>
 
-// PLACEHOLDER: the uninstall sequence is not built yet. It makes its four
-// progress steps and succeeds without touching the machine.
-int CDialogData::Uninstall(int /*bShowMessage*/, int /*bDeleteEntry*/)
+#include "../app/dialog_data.h"
+#include "../trace/trace.h"
+#include "devices.h"
+#include "package_cleanup.h"
+#include "services.h"
+
+namespace {
+
+// Loads a driver service name and upper-cases it in the current code page,
+// so a double-byte character is never split. The device walks compare it
+// without regard to case; the INF scan compares it with upper-cased lines.
+void LoadServiceName(UINT nStringId, char* pszName)
 {
-    for (int i = 0; i < 4; ++i) {
-        StepProgress();
+    pszName[0] = '\0';
+    LoadStringA(GetModuleHandleA(nullptr), nStringId, pszName, SETUP_PATH_LENGTH);
+    // LoadStringA always terminates within the buffer, and upper-casing
+    // keeps the byte length, so the conversion stays within the bound.
+    _mbsupr(reinterpret_cast<unsigned char*>(pszName));
+}
+
+// Devices, service and driver package of one driver; every step runs
+// whatever the one before reported.
+void RemoveDriver(const char* pszName)
+{
+    RemoveDevicesByService(pszName);
+    StopServiceAndWait(pszName);
+    DeleteDriverService(pszName);
+    DeleteOemInfByService(pszName, nullptr);
+}
+
+} // namespace
+
+int CDialogData::Uninstall(int bShowMessage, int bDeleteEntry)
+{
+    char szName[SETUP_PATH_LENGTH];
+
+    StepProgress();
+    LoadServiceName(IDS_BUS_SERVICE, szName);
+    RemoveDriver(szName);
+
+    StepProgress();
+    LoadServiceName(IDS_FUNCTION_SERVICE, szName);
+    if (!CheckPortsClosed(szName)) {
+        if (bShowMessage) {
+            char szCaption[SETUP_PATH_LENGTH] = "";
+            char szText[SETUP_PATH_LENGTH] = "";
+            LoadStringA(GetModuleHandleA(nullptr), IDS_PORT_OPEN_CAPTION, szCaption, SETUP_PATH_LENGTH);
+            LoadStringA(GetModuleHandleA(nullptr), IDS_PORT_OPEN, szText, SETUP_PATH_LENGTH);
+            MessageBoxA(m_hWnd, szText, szCaption, MB_ICONWARNING);
+        }
+        m_nResultId = IDS_PORT_OPEN;
+        return 0;
+    }
+
+    StepProgress();
+    // The Serial Print keys are found through the devices' port names, so
+    // they go before the devices.
+    DeleteSerialPrintKeys(szName);
+    RemoveDriver(szName);
+
+    StepProgress();
+    if (bDeleteEntry) {
+        char szEntry[SETUP_PATH_LENGTH] = "";
+        LoadStringA(GetModuleHandleA(nullptr), IDS_UNINSTALL_KEY, szEntry, SETUP_PATH_LENGTH);
+        DeleteUninstallEntry(szEntry);
     }
     return 1;
 }
 
-// PLACEHOLDER: the installed check is not built yet; it reports "not
-// installed".
 int IsDriverInstalled()
 {
+    char szName[SETUP_PATH_LENGTH] = "";
+    LoadStringA(GetModuleHandleA(nullptr), IDS_BUS_SERVICE, szName, SETUP_PATH_LENGTH);
+    if (ServiceExists(szName)) {
+        if (IsTraceEnabled(TRACE_FLOW)) {
+            TraceEvent(g_guidSetupComponent, 56);
+        }
+        return 1;
+    }
+    LoadStringA(GetModuleHandleA(nullptr), IDS_FUNCTION_SERVICE, szName, SETUP_PATH_LENGTH);
+    if (ServiceExists(szName)) {
+        if (IsTraceEnabled(TRACE_FLOW)) {
+            TraceEvent(g_guidSetupComponent, 57);
+        }
+        return 1;
+    }
     return 0;
 }

@@ -1,0 +1,390 @@
+// The real setup.exe on the device bench with the sample package: whole
+// install and uninstall runs, silent and interactive, judged by the state
+// they leave on the machine.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "machine_state.h"
+#include "package_folder.h"
+#include "test_devices.h"
+#include "uidriver/ui_driver.h"
+
+namespace {
+
+const DWORD EXIT_FAILED = 0xFFFFFFFF;
+const int ID_PROGRESS = 1003;
+const char PORT_OPEN_TEXT[] = "Uninstallation was stopped. Close the virtual com port and uninstall again.";
+const char PORT_OPEN_TEXT_JA[] =
+    "\xe3\x82\xa2\xe3\x83\xb3\xe3\x82\xa4\xe3\x83\xb3\xe3\x82\xb9\xe3\x83\x88\xe3\x83\xbc\xe3\x83\xab\xe3\x82\x92"
+    "\xe4\xb8\xad\xe6\x96\xad\xe3\x81\x97\xe3\x81\xbe\xe3\x81\x97\xe3\x81\x9f\xe3\x80\x82\xe3\x83\x9d\xe3\x83\xbc"
+    "\xe3\x83\x88\xe3\x82\x92\xe9\x96\x89\xe3\x81\x98\xe3\x81\xa6\xe5\x86\x8d\xe5\xba\xa6\xe3\x82\xa2\xe3\x83\xb3"
+    "\xe3\x82\xa4\xe3\x83\xb3\xe3\x82\xb9\xe3\x83\x88\xe3\x83\xbc\xe3\x83\xab\xe3\x82\x92\xe5\xae\x9f\xe8\xa1\x8c"
+    "\xe3\x81\x97\xe3\x81\xa6\xe3\x81\x8f\xe3\x81\xa0\xe3\x81\x95\xe3\x81\x84\xe3\x80\x82";
+const char ERROR_CAPTION_JA[] = "\xe3\x82\xa8\xe3\x83\xa9\xe3\x83\xbc";
+
+// Hardware ID and port of each COM port device of the sample package.
+const std::vector<std::pair<std::string, std::string>> SAMPLE_PORTS = {
+    {"QZVRCOM\\12", "COM12"}, {"QZVRCOM\\27", "COM27"}, {"QZVRCOM\\5", "COM5"}};
+
+std::string WindowsFolder()
+{
+    char szFolder[MAX_PATH] = "";
+    GetWindowsDirectoryA(szFolder, MAX_PATH);
+    return szFolder;
+}
+
+std::string TargetFolder()
+{
+    return WindowsFolder() + "\\qzvrcom\\";
+}
+
+std::string ReadFileText(const std::string& path)
+{
+    std::string text;
+    HANDLE hFile = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (hFile == INVALID_HANDLE_VALUE) {
+        return "(missing)";
+    }
+    char buffer[4096];
+    DWORD cbRead = 0;
+    while (ReadFile(hFile, buffer, sizeof(buffer), &cbRead, nullptr) && cbRead != 0) {
+        text.append(buffer, cbRead);
+    }
+    CloseHandle(hFile);
+    return text;
+}
+
+void WriteFileText(const std::string& path, const std::string& text, DWORD dwAttributes = FILE_ATTRIBUTE_NORMAL)
+{
+    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    HANDLE hFile = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, dwAttributes, nullptr);
+    DWORD cbWritten = 0;
+    WriteFile(hFile, text.data(), static_cast<DWORD>(text.size()), &cbWritten, nullptr);
+    CloseHandle(hFile);
+}
+
+// The sorted (hardware ID, port) pairs of the function driver's devices.
+std::vector<std::pair<std::string, std::string>> Ports(const MachineState& state)
+{
+    std::vector<std::pair<std::string, std::string>> ports;
+    for (const DeviceRecord& device : DevicesOfService(state, "qzvrcom")) {
+        ports.push_back({device.hardwareId, device.portName});
+    }
+    std::sort(ports.begin(), ports.end());
+    return ports;
+}
+
+std::vector<BYTE> WithPorts(std::vector<BYTE> comDb, std::initializer_list<int> ports)
+{
+    for (int nPort : ports) {
+        comDb.resize(std::max(comDb.size(), static_cast<size_t>((nPort - 1) / 8 + 1)));
+        comDb[(nPort - 1) / 8] = static_cast<BYTE>(comDb[(nPort - 1) / 8] | (1 << ((nPort - 1) % 8)));
+    }
+    return comDb;
+}
+
+// A finished run: its exit code and every box it showed, in order.
+struct RunResult {
+    DWORD dwExitCode;
+    std::vector<MessageBoxState> boxes;
+};
+
+class CEndToEndTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        PackageFolder();
+        RemoveFolderFiles(TargetFolder());
+        m_clean = ReadMachineState();
+    }
+
+    void TearDown() override
+    {
+        if (RunPackageSetup("/debug") == 1) {
+            RunPackageSetup("/u /s");
+        }
+    }
+
+    static void RemoveFolderFiles(const std::string& folder)
+    {
+        WIN32_FIND_DATAA found;
+        HANDLE hFind = FindFirstFileA((folder + "*").c_str(), &found);
+        if (hFind == INVALID_HANDLE_VALUE) {
+            return;
+        }
+        do {
+            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+                SetFileAttributesA((folder + found.cFileName).c_str(), FILE_ATTRIBUTE_NORMAL);
+                DeleteFileA((folder + found.cFileName).c_str());
+            }
+        } while (FindNextFileA(hFind, &found));
+        FindClose(hFind);
+    }
+
+    // Runs a program to its end, dismissing every box it shows, as an
+    // administrator watching a deployment would.
+    static RunResult RunDismissingBoxes(const std::string& program, const std::string& arguments,
+                                        const char* pszWorkDir)
+    {
+        RunResult result = {0x12345678, {}};
+        CProgramRun run;
+        EXPECT_TRUE(run.Start(program.c_str(), arguments.c_str(), pszWorkDir));
+        for (int i = 0; i < 600 && run.IsRunning(); ++i) {
+            MessageBoxState box;
+            if (run.WaitForMessageBox(&box, 200)) {
+                result.boxes.push_back(box);
+                DismissMessageBox(box);
+                WaitForWindowGone(box.hWnd);
+            }
+        }
+        EXPECT_TRUE(run.WaitForExit(&result.dwExitCode));
+        return result;
+    }
+
+    static RunResult RunSetup(const char* pszArguments)
+    {
+        return RunDismissingBoxes(PackageSetupPath(), pszArguments, PackageFolder().c_str());
+    }
+
+    // What a complete installation leaves, whatever mode wrote it.
+    void ExpectInstalled(const MachineState& state, const char* pszCommandEnd)
+    {
+        EXPECT_EQ(SAMPLE_PORTS, Ports(state));
+        EXPECT_TRUE(HasService(state, "qzvrcom"));
+        EXPECT_EQ(WithPorts(m_clean.comDb, {5, 12, 27}), state.comDb);
+        EXPECT_NE(state.infFiles.end(), std::find(state.infFiles.begin(), state.infFiles.end(), "QZUSBDR.INF"));
+        for (const char* pszFile : {"QZUSBDR.INF", "QZVRCOM.INF", "QZVRCOM.SYS", "QZUSBDR.CAT", "SETUP.EXE"}) {
+            EXPECT_NE(state.packageCopy.end(), std::find(state.packageCopy.begin(), state.packageCopy.end(), pszFile))
+                << pszFile;
+        }
+        ASSERT_TRUE(state.bEntryExists);
+        const std::string command = TargetFolder().substr(0, TargetFolder().size() - 1) + "\\setup.exe " + pszCommandEnd;
+        const std::vector<std::pair<const char*, std::string>> values = {
+            {"UninstallString", command}, {"DisplayName", "qzvrcom"}, {"Publisher", "VANTORIS"},
+            {"DisplayVersion", "3.0.0.7"}};
+        EXPECT_EQ(values.size(), state.entryValues.size());
+        for (const auto& value : values) {
+            auto it = state.entryValues.find(value.first);
+            ASSERT_NE(state.entryValues.end(), it) << value.first;
+            EXPECT_EQ(static_cast<DWORD>(REG_EXPAND_SZ), it->second.dwType) << value.first;
+            EXPECT_EQ(value.second.size() + 1, it->second.data.size()) << value.first;
+            EXPECT_EQ(value.second, EntryString(state, value.first));
+        }
+    }
+
+    // Only the package copy may differ from the machine before the test.
+    void ExpectClean()
+    {
+        EXPECT_EQ(std::vector<std::string>(), DescribeDifferences(m_clean, ReadMachineState()));
+        EXPECT_EQ(0u, RunPackageSetup("/debug"));
+    }
+
+    MachineState m_clean;
+};
+
+TEST_F(CEndToEndTest, SilentInstallThenItsOwnUninstallStringLeaveAClean)
+{
+    // A read-only copy from an earlier installation is replaced; a subfolder
+    // of the package folder is not copied.
+    CreateDirectoryA(TargetFolder().c_str(), nullptr);
+    WriteFileText(TargetFolder() + "qzvrcom.sys", "old", FILE_ATTRIBUTE_READONLY);
+    CreateDirectoryA((PackageFolder() + "extras").c_str(), nullptr);
+    WriteFileText(PackageFolder() + "extras\\notes.txt", "not part of the package");
+
+    RunResult install = RunSetup("/s");
+    EXPECT_EQ(0u, install.dwExitCode);
+    EXPECT_TRUE(install.boxes.empty());
+    MachineState installed = ReadMachineState();
+    ExpectInstalled(installed, "/u /s");
+    EXPECT_EQ(ReadFileText(PackageFolder() + "qzvrcom.sys"), ReadFileText(TargetFolder() + "qzvrcom.sys"));
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA((TargetFolder() + "extras").c_str()));
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA((TargetFolder() + "notes.txt").c_str()));
+    EXPECT_EQ(1u, RunPackageSetup("/debug"));
+
+    // The print spooler's keys of the ports, as Windows leaves them, go too.
+    for (const char* pszKey : {"COM5\\default", "COM27", "COM99"}) {
+        HKEY hKey = nullptr;
+        std::string path = std::string("System\\CurrentControlSet\\Control\\Serial Print\\") + pszKey;
+        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                                                 nullptr, &hKey, nullptr));
+        RegCloseKey(hKey);
+    }
+    // The command exactly as the installed-programs list would start it.
+    std::string command = EntryString(installed, "UninstallString");
+    size_t nSpace = command.find(' ');
+    RunResult uninstall = RunDismissingBoxes(command.substr(0, nSpace), command.substr(nSpace + 1), nullptr);
+    EXPECT_EQ(0u, uninstall.dwExitCode);
+    EXPECT_TRUE(uninstall.boxes.empty());
+    MachineState after = ReadMachineState();
+    EXPECT_EQ(std::vector<std::string>{"COM99"}, after.serialPrintKeys);
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Control\\Serial Print\\COM99");
+    ExpectClean();
+    // The package copy stays, as the uninstall leaves it.
+    EXPECT_EQ(installed.packageCopy, ReadMachineState().packageCopy);
+    RemoveDirectoryA((PackageFolder() + "extras").c_str());
+}
+
+TEST_F(CEndToEndTest, InteractiveInstallThenReinstallOverIt)
+{
+    for (int nSteps : {4, 8}) {
+        CProgramRun run;
+        ASSERT_TRUE(run.Start(PackageSetupPath().c_str(), "", PackageFolder().c_str()));
+        HWND hDialog = run.WaitForWindow("#32770", "Install");
+        ASSERT_NE(nullptr, hDialog);
+        ClickButton(hDialog, IDOK);
+        MessageBoxState box;
+        ASSERT_TRUE(run.WaitForMessageBox(&box, 60000));
+        ProgressState progress = ReadProgress(hDialog, ID_PROGRESS);
+        EXPECT_EQ(0, progress.nMinimum);
+        EXPECT_EQ(nSteps, progress.nMaximum);
+        EXPECT_EQ(nSteps, progress.nPosition);
+        EXPECT_EQ("Success", box.text);
+        EXPECT_EQ(hDialog, box.hOwner);
+        DismissMessageBox(box);
+        DWORD dwExitCode = 0x12345678;
+        EXPECT_TRUE(run.WaitForExit(&dwExitCode));
+        EXPECT_EQ(0u, dwExitCode);
+        // A reinstall removes the old devices first: three ports, not six.
+        ExpectInstalled(ReadMachineState(), "/u");
+    }
+}
+
+TEST_F(CEndToEndTest, OpenPortStopsUninstallAfterTheBusDriver)
+{
+    ASSERT_EQ(0u, RunSetup("/s").dwExitCode);
+    MachineState installed = ReadMachineState();
+    CBusyPort port(12);
+    ASSERT_TRUE(port.IsMade());
+
+    // Interactive: the warning box, then the dialog's own result box.
+    CProgramRun run;
+    ASSERT_TRUE(run.Start(PackageSetupPath().c_str(), "/u", PackageFolder().c_str()));
+    HWND hDialog = run.WaitForWindow("#32770", "Uninstall");
+    ASSERT_NE(nullptr, hDialog);
+    ClickButton(hDialog, IDOK);
+    MessageBoxState warning, result;
+    ASSERT_TRUE(run.WaitForMessageBox(&warning, 60000));
+    EXPECT_EQ(PORT_OPEN_TEXT, warning.text);
+    EXPECT_EQ("Error", warning.caption);
+    EXPECT_EQ(hDialog, warning.hOwner);
+    DismissMessageBox(warning);
+    ASSERT_TRUE(run.WaitForMessageBox(&result, 20000, warning.hWnd));
+    EXPECT_EQ(PORT_OPEN_TEXT, result.text);
+    EXPECT_EQ("", result.caption);
+    DismissMessageBox(result);
+    DWORD dwExitCode = 0;
+    EXPECT_TRUE(run.WaitForExit(&dwExitCode));
+    EXPECT_EQ(EXIT_FAILED, dwExitCode);
+
+    // The bus driver's package is gone; the function driver stays whole.
+    std::vector<std::string> expected = {"- inf QZUSBDR.INF", "- inf QZUSBDR.PNF"};
+    EXPECT_EQ(expected, DescribeDifferences(installed, ReadMachineState()));
+
+    // Silent: no box at all, the same result.
+    RunResult silent = RunSetup("/u /s");
+    EXPECT_EQ(EXIT_FAILED, silent.dwExitCode);
+    EXPECT_TRUE(silent.boxes.empty());
+    // A reinstall stops before copying or installing anything.
+    DeleteFileA((TargetFolder() + "README.txt").c_str());
+    RunResult reinstall = RunSetup("/s");
+    EXPECT_EQ(EXIT_FAILED, reinstall.dwExitCode);
+    EXPECT_TRUE(reinstall.boxes.empty());
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA((TargetFolder() + "README.txt").c_str()));
+    EXPECT_EQ(expected, DescribeDifferences(installed, ReadMachineState()));
+}
+
+TEST_F(CEndToEndTest, FailuresReportedWithTheirBoxesAndExitCodes)
+{
+    // Nothing installed: an uninstall finds nothing and succeeds.
+    RunResult nothing = RunSetup("/u /s");
+    EXPECT_EQ(0u, nothing.dwExitCode);
+    EXPECT_TRUE(nothing.boxes.empty());
+    ExpectClean();
+
+    // A package without the bus driver INF: the system's text, no devices,
+    // no entry.
+    std::string broken = "C:\\package_nobus\\";
+    CreateDirectoryA(broken.c_str(), nullptr);
+    for (const char* pszFile : {"setup.exe", "qzvrcom.inf", "qzvrcom.cat", "qzvrcom.sys"}) {
+        CopyFileA((PackageFolder() + pszFile).c_str(), (broken + pszFile).c_str(), FALSE);
+    }
+    RunResult noBus = RunDismissingBoxes(broken + "setup.exe", "/s", broken.c_str());
+    EXPECT_EQ(EXIT_FAILED, noBus.dwExitCode);
+    ASSERT_EQ(1u, noBus.boxes.size());
+    EXPECT_EQ("Error", noBus.boxes[0].caption);
+    char szText[512] = "";
+    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, ERROR_FILE_NOT_FOUND, 0,
+                   szText, sizeof(szText), nullptr);
+    EXPECT_EQ(szText, noBus.boxes[0].text);
+    MachineState afterNoBus = ReadMachineState();
+    EXPECT_TRUE(DevicesOfService(afterNoBus, "qzvrcom").empty());
+    EXPECT_FALSE(afterNoBus.bEntryExists);
+
+    // A device that cannot be installed: its box, result "Error", and the
+    // entry is written all the same for the ports that did install.
+    std::string inf = ReadFileText(PackageFolder() + "qzvrcom.inf");
+    // Its models are for another processor, so Windows finds no driver for
+    // the device the fallback creates.
+    inf.insert(inf.find('\n', inf.find("[Manufacturer]")) + 1, "%Vantoris%=Broken,NTx86\r\n");
+    inf += "\r\n[Broken.NTx86]\r\n%Port.DeviceDesc%=QzVrCom_Install,QZVRCOM\\30\r\n";
+    CopyFileA((PackageFolder() + "qzusbdr.inf").c_str(), (broken + "qzusbdr.inf").c_str(), FALSE);
+    CopyFileA((PackageFolder() + "qzusbdr.cat").c_str(), (broken + "qzusbdr.cat").c_str(), FALSE);
+    WriteFileText(broken + "qzvrcom.inf", inf);
+    RunResult device = RunDismissingBoxes(broken + "setup.exe", "/s", broken.c_str());
+    EXPECT_EQ(EXIT_FAILED, device.dwExitCode);
+    ASSERT_EQ(1u, device.boxes.size());
+    EXPECT_EQ("Error", device.boxes[0].caption);
+    MachineState afterDevice = ReadMachineState();
+    EXPECT_EQ(SAMPLE_PORTS, Ports(afterDevice));
+    EXPECT_TRUE(afterDevice.bEntryExists);
+    // The failed device's number was reserved around its installation and
+    // stays marked in use; no device holds it, so no uninstall frees it.
+    EXPECT_EQ(WithPorts(m_clean.comDb, {5, 12, 27, 30}), afterDevice.comDb);
+    RemoveFolderFiles(broken);
+    RemoveDirectoryA(broken.c_str());
+    EXPECT_EQ(0u, RunSetup("/u /s").dwExitCode);
+    MachineState expected = m_clean;
+    expected.comDb = WithPorts(m_clean.comDb, {30});
+    EXPECT_EQ(std::vector<std::string>(), DescribeDifferences(expected, ReadMachineState()));
+}
+
+TEST_F(CEndToEndTest, JapaneseTextsOfAnInstallAndAnOpenPort)
+{
+    CProgramRun run;
+    ASSERT_TRUE(run.Start(PackageSetupPath().c_str(), "", PackageFolder().c_str()));
+    HWND hDialog = run.WaitForWindow("#32770", "Install");
+    ASSERT_NE(nullptr, hDialog);
+    ClickButton(hDialog, IDOK);
+    MessageBoxState box;
+    ASSERT_TRUE(run.WaitForMessageBox(&box, 60000));
+    EXPECT_EQ("Success", ConvertAnsiToUtf8(box.text));
+    DismissMessageBox(box);
+    DWORD dwExitCode = 0x12345678;
+    EXPECT_TRUE(run.WaitForExit(&dwExitCode));
+    EXPECT_EQ(0u, dwExitCode);
+
+    CBusyPort port(5);
+    CProgramRun uninstall;
+    ASSERT_TRUE(uninstall.Start(PackageSetupPath().c_str(), "/u", PackageFolder().c_str()));
+    hDialog = uninstall.WaitForWindow("#32770", "Uninstall");
+    ASSERT_NE(nullptr, hDialog);
+    ClickButton(hDialog, IDOK);
+    MessageBoxState warning;
+    ASSERT_TRUE(uninstall.WaitForMessageBox(&warning, 60000));
+    EXPECT_EQ(PORT_OPEN_TEXT_JA, ConvertAnsiToUtf8(warning.text));
+    EXPECT_EQ(ERROR_CAPTION_JA, ConvertAnsiToUtf8(warning.caption));
+    DismissMessageBox(warning);
+    MessageBoxState result;
+    ASSERT_TRUE(uninstall.WaitForMessageBox(&result, 20000, warning.hWnd));
+    EXPECT_EQ(PORT_OPEN_TEXT_JA, ConvertAnsiToUtf8(result.text));
+    DismissMessageBox(result);
+    EXPECT_TRUE(uninstall.WaitForExit(&dwExitCode));
+    EXPECT_EQ(EXIT_FAILED, dwExitCode);
+}
+
+} // namespace
