@@ -86,16 +86,7 @@ bool FillFolders(CDialogData* pData)
 // Returns false when the wait failed.
 bool RunSilently(CDialogData* pData)
 {
-    pData->m_hThread = CreateThread(nullptr, 0, WorkerThreadProc, pData, CREATE_SUSPENDED, &pData->m_dwThreadId);
-    // A worker that cannot be resumed never runs and would be waited for
-    // forever: handled as not created.
-    if (pData->m_hThread != nullptr && ResumeThread(pData->m_hThread) == static_cast<DWORD>(-1)) {
-        DWORD dwError = GetLastError();
-        CloseHandle(pData->m_hThread);
-        pData->m_hThread = nullptr;
-        SetLastError(dwError);
-    }
-    if (pData->m_hThread == nullptr) {
+    if (!StartWorkerThread(pData)) {
         TraceLastError(g_guidSetupComponent, 28);
         pData->m_nResultId = IDS_ERROR;
     }

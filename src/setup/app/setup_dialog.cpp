@@ -73,15 +73,7 @@ void StartWork(HWND hWnd, CDialogData* pData)
     ShowControl(hWnd, IDC_PROMPT, SW_HIDE);
     ShowControl(hWnd, IDC_PROGRESS, SW_SHOW);
 
-    pData->m_hThread = CreateThread(nullptr, 0, WorkerThreadProc, pData, CREATE_SUSPENDED, &pData->m_dwThreadId);
-    // A worker that cannot be resumed never runs: handled as not created.
-    if (pData->m_hThread != nullptr && ResumeThread(pData->m_hThread) == static_cast<DWORD>(-1)) {
-        DWORD dwError = GetLastError();
-        CloseHandle(pData->m_hThread);
-        pData->m_hThread = nullptr;
-        SetLastError(dwError);
-    }
-    if (pData->m_hThread == nullptr) {
+    if (!StartWorkerThread(pData)) {
         TraceLastError(g_guidSetupComponent, 34);
         pData->m_nResultId = IDS_ERROR;
         // No worker will report: show the error now rather than leave the

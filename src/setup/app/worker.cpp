@@ -31,3 +31,15 @@ DWORD WINAPI WorkerThreadProc(LPVOID pParameter)
     SendMessageA(pData->m_hWnd, WM_SETUP_DONE, 0, static_cast<LPARAM>(nResult));
     return static_cast<DWORD>(nResult);
 }
+
+bool StartWorkerThread(CDialogData* pData)
+{
+    pData->m_hThread = CreateThread(nullptr, 0, WorkerThreadProc, pData, CREATE_SUSPENDED, &pData->m_dwThreadId);
+    if (pData->m_hThread != nullptr && ResumeThread(pData->m_hThread) == static_cast<DWORD>(-1)) {
+        DWORD dwError = GetLastError();
+        CloseHandle(pData->m_hThread);
+        pData->m_hThread = nullptr;
+        SetLastError(dwError);
+    }
+    return pData->m_hThread != nullptr;
+}
