@@ -88,6 +88,22 @@ std::vector<BYTE> WithPorts(std::vector<BYTE> comDb, std::initializer_list<int> 
     return comDb;
 }
 
+// Starts setup.exe from the package folder, waits for its dialog, presses
+// OK and waits for the first box; null when a step failed.
+HWND PressOkAndWaitForBox(CProgramRun* pRun, const char* pszArguments, const char* pszCaption,
+                          MessageBoxState* pBox)
+{
+    if (!pRun->Start(PackageSetupPath().c_str(), pszArguments, PackageFolder().c_str())) {
+        return nullptr;
+    }
+    HWND hDialog = pRun->WaitForWindow("#32770", pszCaption);
+    if (hDialog == nullptr) {
+        return nullptr;
+    }
+    ClickButton(hDialog, IDOK);
+    return pRun->WaitForMessageBox(pBox, 60000) ? hDialog : nullptr;
+}
+
 // A finished run: its exit code and every box it showed, in order.
 struct RunResult {
     DWORD dwExitCode;
@@ -233,12 +249,9 @@ TEST_F(CEndToEndTest, InteractiveInstallThenReinstallOverIt)
 {
     for (int nSteps : {4, 8}) {
         CProgramRun run;
-        ASSERT_TRUE(run.Start(PackageSetupPath().c_str(), "", PackageFolder().c_str()));
-        HWND hDialog = run.WaitForWindow("#32770", "Install");
-        ASSERT_NE(nullptr, hDialog);
-        ClickButton(hDialog, IDOK);
         MessageBoxState box;
-        ASSERT_TRUE(run.WaitForMessageBox(&box, 60000));
+        HWND hDialog = PressOkAndWaitForBox(&run, "", "Install", &box);
+        ASSERT_NE(nullptr, hDialog);
         ProgressState progress = ReadProgress(hDialog, ID_PROGRESS);
         EXPECT_EQ(0, progress.nMinimum);
         EXPECT_EQ(nSteps, progress.nMaximum);
@@ -263,12 +276,9 @@ TEST_F(CEndToEndTest, OpenPortStopsUninstallAfterTheBusDriver)
 
     // Interactive: the warning box, then the dialog's own result box.
     CProgramRun run;
-    ASSERT_TRUE(run.Start(PackageSetupPath().c_str(), "/u", PackageFolder().c_str()));
-    HWND hDialog = run.WaitForWindow("#32770", "Uninstall");
-    ASSERT_NE(nullptr, hDialog);
-    ClickButton(hDialog, IDOK);
     MessageBoxState warning, result;
-    ASSERT_TRUE(run.WaitForMessageBox(&warning, 60000));
+    HWND hDialog = PressOkAndWaitForBox(&run, "/u", "Uninstall", &warning);
+    ASSERT_NE(nullptr, hDialog);
     EXPECT_EQ(PORT_OPEN_TEXT, warning.text);
     EXPECT_EQ("Error", warning.caption);
     EXPECT_EQ(hDialog, warning.hOwner);
@@ -356,12 +366,8 @@ TEST_F(CEndToEndTest, FailuresReportedWithTheirBoxesAndExitCodes)
 TEST_F(CEndToEndTest, JapaneseTextsOfAnInstallAndAnOpenPort)
 {
     CProgramRun run;
-    ASSERT_TRUE(run.Start(PackageSetupPath().c_str(), "", PackageFolder().c_str()));
-    HWND hDialog = run.WaitForWindow("#32770", "Install");
-    ASSERT_NE(nullptr, hDialog);
-    ClickButton(hDialog, IDOK);
     MessageBoxState box;
-    ASSERT_TRUE(run.WaitForMessageBox(&box, 60000));
+    ASSERT_NE(nullptr, PressOkAndWaitForBox(&run, "", "Install", &box));
     EXPECT_EQ("Success", ConvertAnsiToUtf8(box.text));
     DismissMessageBox(box);
     DWORD dwExitCode = 0x12345678;
@@ -370,12 +376,8 @@ TEST_F(CEndToEndTest, JapaneseTextsOfAnInstallAndAnOpenPort)
 
     CBusyPort port(5);
     CProgramRun uninstall;
-    ASSERT_TRUE(uninstall.Start(PackageSetupPath().c_str(), "/u", PackageFolder().c_str()));
-    hDialog = uninstall.WaitForWindow("#32770", "Uninstall");
-    ASSERT_NE(nullptr, hDialog);
-    ClickButton(hDialog, IDOK);
     MessageBoxState warning;
-    ASSERT_TRUE(uninstall.WaitForMessageBox(&warning, 60000));
+    ASSERT_NE(nullptr, PressOkAndWaitForBox(&uninstall, "/u", "Uninstall", &warning));
     EXPECT_EQ(PORT_OPEN_TEXT_JA, ConvertAnsiToUtf8(warning.text));
     EXPECT_EQ(ERROR_CAPTION_JA, ConvertAnsiToUtf8(warning.caption));
     DismissMessageBox(warning);
