@@ -3,7 +3,8 @@
 # template prefix, with a persistent server of its own, and removes the
 # server afterwards. Used as the cross-compiling emulator of the tests.
 # Usage: run-in-wine.sh BENCH_DIR PROGRAM.exe [ARGS...]
-# BENCH_PREFIX_NAME names the prefix copy (default: the program's name).
+# BENCH_PREFIX_NAME names the prefix copy (default: the program's name);
+# BENCH_KEEP_PREFIX=1 keeps it afterwards.
 set -u
 bench=$1
 program=$2
@@ -30,4 +31,7 @@ wineserver -p </dev/null >/dev/null 2>&1
 "$wine" "$program" "$@"
 rc=$?
 wineserver -k >/dev/null 2>&1
+# A prefix copy takes some 700 MB: it goes unless kept for a look
+# (BENCH_KEEP_PREFIX=1).
+[ "${BENCH_KEEP_PREFIX:-0}" = 1 ] || rm -rf "$prefix"
 exit $rc

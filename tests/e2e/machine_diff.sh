@@ -17,7 +17,7 @@ rm -rf "$WINEPREFIX" "$work"
 mkdir -p "$work"
 cp -a "$bench/template" "$WINEPREFIX"
 wineserver -p </dev/null >/dev/null 2>&1
-trap 'wineserver -k >/dev/null 2>&1' EXIT
+trap 'wineserver -k >/dev/null 2>&1; rm -rf "$WINEPREFIX"' EXIT
 "$wine" cmd /c exit </dev/null >/dev/null 2>&1
 package=$WINEPREFIX/drive_c/package
 mkdir -p "$package"
