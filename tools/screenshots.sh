@@ -1,8 +1,11 @@
 #!/bin/bash
-# Takes screenshots of setup.exe in each of its screens: Xvfb, Wine's
-# virtual desktop in a scratch prefix, uidriver.exe to reach each state.
+# Takes screenshots of setup.exe in each of its screens while it really
+# installs and removes the sample package: Xvfb, Wine's virtual desktop in a
+# scratch prefix with the device bench, uidriver.exe to reach each state.
+# setup.exe runs from C:\package beside the sample package.
 # Usage: tools/screenshots.sh BUILD_DIR OUT_DIR
-# Needs xvfb, imagemagick, fonts-noto-cjk and the ja_JP.UTF-8 locale.
+# Needs xvfb, imagemagick, fonts-noto-cjk and the ja_JP.UTF-8 locale, and
+# every target built (setup, uidriver, test_service, the device bench).
 set -eu
 if [ $# -ne 2 ]; then
     echo "usage: $0 BUILD_DIR OUT_DIR" >&2
@@ -17,6 +20,7 @@ margin=12
 
 work=$(mktemp -d /tmp/screenshots.XXXXXX)
 export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+package=$WINEPREFIX/drive_c/package
 xvfb_pid=
 
 cleanup() {
@@ -63,6 +67,9 @@ make_prefix() {
     $reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f </dev/null >/dev/null 2>&1
     $reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d "$desktop_size" /f </dev/null >/dev/null 2>&1
     wineserver -w
+    mkdir -p "$package"
+    cp "$here"/../tests/package/* "$build/bin/setup.exe" "$package/"
+    cp "$build/bin/test_service.exe" "$WINEPREFIX/drive_c/"
 }
 
 # A server of our own with detached streams; the locale is read at start.
@@ -80,7 +87,7 @@ shoot() {
     shift
     for name in "$@"; do
         count=$((count + 1))
-        for _ in $(seq 300); do
+        for _ in $(seq 600); do
             [ "$(grep -c '^READY' "$log" 2>/dev/null)" -ge "$count" ] 2>/dev/null && break
             sleep 0.1
         done
@@ -93,15 +100,16 @@ shoot() {
         read -r _ x y w h <<<"$line"
         sleep 0.7 # let the windows finish painting
         import -window root "$work/screen.png"
+        # A palette PNG: the dialogs use few colours.
         convert "$work/screen.png" -crop "$((w + 2 * margin))x$((h + 2 * margin))+$((x - margin))+$((y - margin))" \
-            +repage "$out/$name.png"
+            +repage -colors 256 "PNG8:$out/$name.png"
         echo "screenshots: $out/$name.png"
         touch "$log.go"
     done
 }
 
 # drive LOG STEPS... -- ARGS...: starts uidriver.exe on setup.exe in the
-# background; its output goes to LOG.
+# package folder, in the background; its output goes to LOG.
 drive() {
     local log=$1
     shift
@@ -111,8 +119,8 @@ drive() {
         shift
     done
     shift
-    "$wine" "$build/bin/uidriver.exe" --wait-file "$(winpath "$log.go")" --cwd "$(winpath "$work")" \
-        "${steps[@]}" -- "$(winpath "$build/bin/setup.exe")" "$@" </dev/null >"$log" 2>&1 &
+    "$wine" "$build/bin/uidriver.exe" --timeout 60000 --wait-file "$(winpath "$log.go")" --cwd 'C:\package' \
+        "${steps[@]}" -- 'C:\package\setup.exe' "$@" </dev/null >"$log" 2>&1 &
     driver_pid=$!
 }
 
@@ -124,15 +132,41 @@ finish() {
     grep -q "^EXIT $expected" "$log" || { echo "screenshots: unexpected end:" >&2; cat "$log" >&2; return 1; }
 }
 
-english_screens() {
-    drive "$work/ready.log" --dialog Install --hold --click 2 --
-    shoot "$work/ready.log" install-ready
-    finish "$work/ready.log"
+# run_setup ARGS...: runs setup.exe from the package folder, not driven
+# (a silent run), and checks that it ended with 0.
+run_setup() {
+    local rc=0
+    (cd "$package" && "$wine" setup.exe "$@" </dev/null >/dev/null 2>&1) || rc=$?
+    [ "$rc" = 0 ] || { echo "screenshots: setup.exe $* ended with $rc" >&2; return 1; }
+}
 
-    drive "$work/work.log" --dialog Install --click 1 --messagebox --hold \
-        --move 10 200 --move-box 420 200 --hold --dismiss --
-    shoot "$work/work.log" success-box install-working
-    finish "$work/work.log"
+# Replaces the installed function driver's service by a program service
+# that takes about 15 s to stop, so that a reinstall visibly waits there.
+slow_function_driver() {
+    local sc="$wine sc"
+    $sc delete qzvrcom </dev/null >/dev/null 2>&1
+    $sc create qzvrcom binpath= 'C:\test_service.exe hint=15000 delay=14000 life=600000' type= own \
+        </dev/null >/dev/null 2>&1 &&
+        $sc start qzvrcom </dev/null >/dev/null 2>&1 ||
+        { echo "screenshots: cannot start the slow qzvrcom service" >&2; return 1; }
+}
+
+english_screens() {
+    # A reinstall (range 8): its uninstall half stops the function driver
+    # at step 3, where the bar waits while the picture is taken.
+    run_setup /s
+    slow_function_driver
+    drive "$work/install.log" --dialog Install --hold --click 1 --sleep 5000 --hold --messagebox --hold --dismiss --
+    shoot "$work/install.log" install-ready install-working install-success
+    finish "$work/install.log"
+
+    # An interactive uninstall while COM12 is held by another program.
+    mkdir -p "$work/held-port"
+    ln -s "$work/held-port" "$WINEPREFIX/dosdevices/com12"
+    drive "$work/busy.log" --dialog Uninstall --click 1 --messagebox --hold --dismiss --messagebox --dismiss -- /u
+    shoot "$work/busy.log" uninstall-port-open
+    finish "$work/busy.log" -1
+    rm "$WINEPREFIX/dosdevices/com12"
 
     drive "$work/uninstall.log" --dialog Uninstall --hold --click 2 -- /u
     shoot "$work/uninstall.log" uninstall-ready
