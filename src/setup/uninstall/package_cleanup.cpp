@@ -11,23 +11,17 @@
 #include "../app/dialog_data.h"
 #include "../app/handles.h"
 #include "../trace/trace.h"
+#include "inf_piece_reader.h"
 
 namespace {
-
-struct FileStreamTraits {
-    typedef FILE* Type;
-    static FILE* Invalid() { return nullptr; }
-    static void Release(FILE* pFile) { fclose(pFile); }
-};
-typedef CUniqueHandle<FileStreamTraits> CFileStream;
 
 const unsigned char g_szAddService[] = "ADDSERVICE";
 const char g_szUninstallKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 const char g_szPnfExtension[] = ".pnf";
 
-// A larger stdio buffer than the default 4 KB: the folder holds hundreds of
-// system INF files and most are read to their end.
-const size_t INF_READ_BUFFER_SIZE = 64 * 1024;
+// Large blocks: the folder holds hundreds of system INF files and most are
+// read to their end.
+const size_t INF_BLOCK_SIZE = 64 * 1024;
 
 // Characters that may stand beside a service name on an INF line.
 bool IsNameDelimiter(unsigned char ch)
@@ -98,17 +92,18 @@ private:
 
 // Reads the file in pieces of at most 259 bytes, each ending at a line
 // feed or at the limit, until one piece holds "ADDSERVICE" and the name.
-bool HasAddServiceLine(FILE* pFile, const unsigned char* pszName, const CUpperCaseTable& upperCase)
+bool HasAddServiceLine(CInfPieceReader& reader, const unsigned char* pszName, const CUpperCaseTable& upperCase)
 {
     size_t nNameLength = strlen(reinterpret_cast<const char*>(pszName));
     char szPiece[SETUP_PATH_LENGTH] = "";
     unsigned char* pPiece = reinterpret_cast<unsigned char*>(szPiece);
-    while (fgets(szPiece, SETUP_PATH_LENGTH, pFile) != nullptr) {
+    while (reader.ReadPiece(szPiece, SETUP_PATH_LENGTH)) {
         if (!upperCase.MayHoldAddService(pPiece)) {
             continue;
         }
-        // fgets terminates the piece within the buffer and upper-casing
-        // keeps its byte length: the conversion stays within the bound.
+        // The reader terminates the piece within the buffer and
+        // upper-casing keeps its byte length: the conversion stays within
+        // the bound.
         _mbsupr(pPiece);
         if (_mbsstr(pPiece, g_szAddService) != nullptr && ContainsWholeName(pPiece, pszName, nNameLength)) {
             return true;
@@ -148,7 +143,7 @@ void DeleteInfAndPnf(char* pszPath, int* pnResult)
 
 // Reads one INF of the folder and deletes it when it adds the service.
 void DeleteInfIfMatching(const char* pszFolder, const char* pszFileName, const unsigned char* pszName,
-                         const CUpperCaseTable& upperCase, int* pnResult)
+                         const CUpperCaseTable& upperCase, CInfPieceReader& reader, int* pnResult)
 {
     char szPath[SETUP_PATH_LENGTH] = "";
     if (FAILED(StringCchPrintfA(szPath, SETUP_PATH_LENGTH, "%s\\%s", pszFolder, pszFileName))) {
@@ -157,14 +152,12 @@ void DeleteInfIfMatching(const char* pszFolder, const char* pszFileName, const u
         }
         return;
     }
-    CFileStream file(fopen(szPath, "r"));
-    if (!file.IsValid()) {
+    if (!reader.Open(szPath)) {
         TraceLastError(g_guidUtilComponent, 93);
         return;
     }
-    setvbuf(file.Get(), nullptr, _IOFBF, INF_READ_BUFFER_SIZE);
-    bool bMatch = HasAddServiceLine(file.Get(), pszName, upperCase);
-    file.Reset();
+    bool bMatch = HasAddServiceLine(reader, pszName, upperCase);
+    reader.Close(); // before the file is deleted
     if (bMatch) {
         DeleteInfAndPnf(szPath, pnResult);
     }
@@ -213,10 +206,11 @@ int DeleteOemInfByService(const char* pszName, const char* pszSuffix)
     }
     const unsigned char* pszUpperName = reinterpret_cast<const unsigned char*>(pszName);
     const CUpperCaseTable upperCase;
+    CInfPieceReader reader(INF_BLOCK_SIZE);
     int nResult = 1;
     do {
         if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-            DeleteInfIfMatching(szFolder, found.cFileName, pszUpperName, upperCase, &nResult);
+            DeleteInfIfMatching(szFolder, found.cFileName, pszUpperName, upperCase, reader, &nResult);
         }
     } while (FindNextFileA(find.Get(), &found));
     return nResult;
