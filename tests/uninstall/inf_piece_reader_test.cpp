@@ -37,9 +37,12 @@ Pieces ReadWithReader(const std::string& path, size_t nBlockSize)
     CInfPieceReader reader(nBlockSize);
     bool bOpen = reader.Open(path.c_str());
     char szPiece[PIECE_SIZE];
-    for (memset(szPiece, 0xCC, PIECE_SIZE); bOpen && reader.ReadPiece(szPiece, PIECE_SIZE);
+    size_t nLength = 0;
+    for (memset(szPiece, 0xCC, PIECE_SIZE); bOpen && (nLength = reader.ReadPiece(szPiece, PIECE_SIZE)) != 0;
          memset(szPiece, 0xCC, PIECE_SIZE)) {
         pieces.push_back(std::string(szPiece, PIECE_SIZE));
+        // The length counts the bytes before the terminator, NULs included.
+        EXPECT_EQ(std::string(1, '\0') + std::string(PIECE_SIZE - nLength - 1, '\xCC'), pieces.back().substr(nLength));
     }
     return pieces;
 }
@@ -109,7 +112,7 @@ TEST_F(InfPieceReaderTest, OpenFailsWithTheSystemsErrorAndEndsThePieces)
     SetLastError(0xdeadbeef);
     EXPECT_FALSE(reader.Open((m_path + ".missing").c_str()));
     EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), GetLastError());
-    EXPECT_FALSE(reader.ReadPiece(szPiece, PIECE_SIZE));
+    EXPECT_EQ(0u, reader.ReadPiece(szPiece, PIECE_SIZE));
     EXPECT_STREQ("untouched", szPiece);
 }
 

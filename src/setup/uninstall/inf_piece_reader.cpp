@@ -4,6 +4,9 @@
 // ends the text, and a CR before it or at the end of the file stays.
 #include "inf_piece_reader.h"
 
+#include <stdint.h>
+#include <string.h>
+
 namespace {
 
 const char CTRL_Z = 0x1A;
@@ -14,6 +17,31 @@ bool IsTextControl(char ch)
     unsigned int nByte = static_cast<unsigned char>(ch);
     const unsigned int nMask = (1u << '\n') | (1u << '\r') | (1u << CTRL_Z);
     return nByte < 32 && ((nMask >> nByte) & 1) != 0;
+}
+
+// Length of the run of bytes before the first LF, CR or Ctrl-Z of pBytes;
+// words of eight bytes none below 0x20 are passed over whole.
+size_t MeasurePlainRun(const char* pBytes, size_t nCount)
+{
+    const uint64_t nOnes = 0x0101010101010101ull;
+    size_t i = 0;
+    while (i < nCount) {
+        uint64_t nWord = 0;
+        if (nCount - i >= sizeof(nWord)) {
+            memcpy(&nWord, pBytes + i, sizeof(nWord));
+            if (((nWord - 0x20 * nOnes) & ~nWord & 0x80 * nOnes) == 0) {
+                i += sizeof(nWord);
+                continue;
+            }
+        }
+        size_t nStop = nCount - i < sizeof(nWord) ? nCount : i + sizeof(nWord);
+        for (; i < nStop; ++i) {
+            if (IsTextControl(pBytes[i])) {
+                return i;
+            }
+        }
+    }
+    return i;
 }
 
 } // namespace
@@ -66,7 +94,7 @@ bool CInfPieceReader::TakeLineFeed()
     return true;
 }
 
-bool CInfPieceReader::ReadPiece(char* pszPiece, size_t nPieceSize)
+size_t CInfPieceReader::ReadPiece(char* pszPiece, size_t nPieceSize)
 {
     size_t nLength = 0;
     while (nLength + 1 < nPieceSize && (m_nNext < m_nEnd || FillBlock())) {
@@ -76,10 +104,8 @@ bool CInfPieceReader::ReadPiece(char* pszPiece, size_t nPieceSize)
         if (nRun > nPieceSize - 1 - nLength) {
             nRun = nPieceSize - 1 - nLength;
         }
-        size_t i = 0;
-        for (; i < nRun && !IsTextControl(pBlock[m_nNext + i]); ++i) {
-            pszPiece[nLength + i] = pBlock[m_nNext + i];
-        }
+        size_t i = MeasurePlainRun(pBlock + m_nNext, nRun);
+        memcpy(pszPiece + nLength, pBlock + m_nNext, i);
         nLength += i;
         m_nNext += i;
         if (i == nRun) {
@@ -98,9 +124,8 @@ bool CInfPieceReader::ReadPiece(char* pszPiece, size_t nPieceSize)
             break;
         }
     }
-    if (nLength == 0) {
-        return false;
+    if (nLength != 0) {
+        pszPiece[nLength] = '\0';
     }
-    pszPiece[nLength] = '\0';
-    return true;
+    return nLength;
 }

@@ -22,8 +22,9 @@ public:
     // the text and a terminating NUL, as fgets(pszPiece, nPieceSize, stream)
     // on the file opened "r" would: CR LF reads as LF, a lone CR stays,
     // Ctrl-Z ends the text, and a piece ends after a LF or when full.
-    // FALSE, with pszPiece untouched, at the end of the text.
-    bool ReadPiece(char* pszPiece, size_t nPieceSize);
+    // Returns the piece's length in bytes, NUL bytes in it included; 0,
+    // with pszPiece untouched, at the end of the text.
+    size_t ReadPiece(char* pszPiece, size_t nPieceSize);
 
 private:
     bool FillBlock();

@@ -5,7 +5,8 @@
 
 #include <mbctype.h>
 #include <mbstring.h>
-#include <stdio.h>
+#include <stdint.h>
+#include <string.h>
 #include <strsafe.h>
 
 #include "../app/dialog_data.h"
@@ -52,12 +53,22 @@ bool ContainsWholeName(const unsigned char* pszPiece, const unsigned char* pszNa
     return false;
 }
 
+// True when one of the eight bytes at pBytes is 'A' or 'a'.
+bool HasLetterA(const unsigned char* pBytes)
+{
+    const uint64_t nOnes = 0x0101010101010101ull;
+    uint64_t nWord = 0;
+    memcpy(&nWord, pBytes, sizeof(nWord));
+    nWord = (nWord | 0x20 * nOnes) ^ 'a' * nOnes; // zero bytes where 'A' or 'a' stood
+    return ((nWord - nOnes) & ~nWord & 0x80 * nOnes) != 0;
+}
+
 // Upper case of each single-byte character, as _mbsupr converts it; lead
 // bytes map to themselves. Lets a piece be ruled out before it is
 // converted: most pieces hold no "ADDSERVICE" in any case.
 class CUpperCaseTable {
 public:
-    CUpperCaseTable()
+    CUpperCaseTable() : m_bOnlyLettersA(true)
     {
         for (int nByte = 0; nByte < 256; ++nByte) {
             unsigned char szChar[2] = {static_cast<unsigned char>(nByte), 0};
@@ -65,18 +76,23 @@ public:
                 _mbsupr(szChar);
             }
             m_abUpper[nByte] = szChar[0];
+            if (szChar[0] == g_szAddService[0] && nByte != 'A' && nByte != 'a') {
+                m_bOnlyLettersA = false;
+            }
         }
     }
-    // False only when no run of bytes in the piece could become "ADDSERVICE"
-    // once upper-cased; true does not mean it will.
-    bool MayHoldAddService(const unsigned char* pPiece) const
+    // False only when no run of bytes in the piece (nLength bytes and a
+    // NUL) could become "ADDSERVICE" once upper-cased; true does not mean
+    // it will. Words without a byte that upper-cases to 'A' are passed over.
+    bool MayHoldAddService(const unsigned char* pPiece, size_t nLength) const
     {
-        for (; *pPiece != '\0'; ++pPiece) {
-            if (m_abUpper[*pPiece] != g_szAddService[0]) {
+        for (size_t nPos = 0; nPos < nLength; ++nPos) {
+            if (m_bOnlyLettersA && nPos % 8 == 0 && nLength - nPos >= 8 && !HasLetterA(pPiece + nPos)) {
+                nPos += 7;
                 continue;
             }
-            size_t i = 1;
-            while (g_szAddService[i] != '\0' && m_abUpper[pPiece[i]] == g_szAddService[i]) {
+            size_t i = 0;
+            while (g_szAddService[i] != '\0' && m_abUpper[pPiece[nPos + i]] == g_szAddService[i]) {
                 ++i;
             }
             if (g_szAddService[i] == '\0') {
@@ -88,6 +104,7 @@ public:
 
 private:
     unsigned char m_abUpper[256];
+    bool m_bOnlyLettersA;
 };
 
 // Reads the file in pieces of at most 259 bytes, each ending at a line
@@ -97,8 +114,8 @@ bool HasAddServiceLine(CInfPieceReader& reader, const unsigned char* pszName, co
     size_t nNameLength = strlen(reinterpret_cast<const char*>(pszName));
     char szPiece[SETUP_PATH_LENGTH] = "";
     unsigned char* pPiece = reinterpret_cast<unsigned char*>(szPiece);
-    while (reader.ReadPiece(szPiece, SETUP_PATH_LENGTH)) {
-        if (!upperCase.MayHoldAddService(pPiece)) {
+    for (size_t nLength = 0; (nLength = reader.ReadPiece(szPiece, SETUP_PATH_LENGTH)) != 0;) {
+        if (!upperCase.MayHoldAddService(pPiece, nLength)) {
             continue;
         }
         // The reader terminates the piece within the buffer and
