@@ -4,9 +4,9 @@
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build}
-bash "$root/tools/build.sh" "$build" setup_benchmark
+bash "$root/tools/build.sh" "$build" setup_benchmark bench_msports bench_newdev
 bench=$build/benchmark
 if [ ! -f "$bench/template/.bench-ready" ]; then
-    bash "$root/tests/bench/make-template-prefix.sh" "$bench/template"
+    bash "$root/tests/bench/make-template-prefix.sh" "$bench/template" "$build"
 fi
 bash "$root/tests/bench/run-in-wine.sh" "$bench" "$build/bin/setup_benchmark.exe"

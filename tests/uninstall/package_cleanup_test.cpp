@@ -130,6 +130,8 @@ const InfCase INF_CASES[] = {
     {"comment line", "; ADDSERVICE qzvrcom was here\n", true},
     {"tab and quotes", "AddService\t\"qzvrcom\"", true},
     {"whole name after a longer one", "AddService = qzvrcomx, 2, qzvrcom\n", true},
+    {"keyword across eight-byte words", std::string(7, ' ') + "aDDservice qzvrcom\n", true},
+    {"keyword after a NUL", std::string("x\0AddService qzvrcom\n", 22), false},
     {"name at the end of a piece", "AddService" + std::string(242, ' ') + "qzvrcomx\n", true},
     {"longer service", "AddService = qzvrcomx, 2, inst\n", false},
     {"service ending in the name", "AddService = myqzvrcom, 2, inst\n", false},

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 #include <setupapi.h>
+#include <stdio.h>
 
 // One owner template; TTraits supplies the invalid value and the release.
 template <typename TTraits>
@@ -85,6 +86,12 @@ struct HeapMemoryTraits {
     static void Release(void* pMemory) { HeapFree(GetProcessHeap(), 0, pMemory); }
 };
 
+struct FileStreamTraits {
+    typedef FILE* Type;
+    static FILE* Invalid() { return nullptr; }
+    static void Release(FILE* pFile) { fclose(pFile); }
+};
+
 typedef CUniqueHandle<RegistryKeyTraits> CRegistryKey;
 typedef CUniqueHandle<ServiceHandleTraits> CServiceHandle;
 typedef CUniqueHandle<DeviceListTraits> CDeviceList;
@@ -93,3 +100,4 @@ typedef CUniqueHandle<FindHandleTraits> CFindHandle;
 typedef CUniqueHandle<FileHandleTraits> CFileHandle;
 typedef CUniqueHandle<LocalMemoryTraits> CLocalBlock;
 typedef CUniqueHandle<HeapMemoryTraits> CHeapBlock;
+typedef CUniqueHandle<FileStreamTraits> CFileStream;

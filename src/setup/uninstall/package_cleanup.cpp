@@ -5,29 +5,24 @@
 
 #include <mbctype.h>
 #include <mbstring.h>
-#include <stdio.h>
+#include <stdint.h>
+#include <string.h>
 #include <strsafe.h>
 
 #include "../app/dialog_data.h"
 #include "../app/handles.h"
 #include "../trace/trace.h"
+#include "inf_piece_reader.h"
 
 namespace {
-
-struct FileStreamTraits {
-    typedef FILE* Type;
-    static FILE* Invalid() { return nullptr; }
-    static void Release(FILE* pFile) { fclose(pFile); }
-};
-typedef CUniqueHandle<FileStreamTraits> CFileStream;
 
 const unsigned char g_szAddService[] = "ADDSERVICE";
 const char g_szUninstallKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 const char g_szPnfExtension[] = ".pnf";
 
-// A larger stdio buffer than the default 4 KB: the folder holds hundreds of
-// system INF files and most are read to their end.
-const size_t INF_READ_BUFFER_SIZE = 64 * 1024;
+// Large blocks: the folder holds hundreds of system INF files and most are
+// read to their end.
+const size_t INF_BLOCK_SIZE = 64 * 1024;
 
 // Characters that may stand beside a service name on an INF line.
 bool IsNameDelimiter(unsigned char ch)
@@ -58,12 +53,22 @@ bool ContainsWholeName(const unsigned char* pszPiece, const unsigned char* pszNa
     return false;
 }
 
+// True when one of the eight bytes at pBytes is 'A' or 'a'.
+bool HasLetterA(const unsigned char* pBytes)
+{
+    const uint64_t nOnes = 0x0101010101010101ull;
+    uint64_t nWord = 0;
+    memcpy(&nWord, pBytes, sizeof(nWord));
+    nWord = (nWord | 0x20 * nOnes) ^ 'a' * nOnes; // zero bytes where 'A' or 'a' stood
+    return ((nWord - nOnes) & ~nWord & 0x80 * nOnes) != 0;
+}
+
 // Upper case of each single-byte character, as _mbsupr converts it; lead
 // bytes map to themselves. Lets a piece be ruled out before it is
 // converted: most pieces hold no "ADDSERVICE" in any case.
 class CUpperCaseTable {
 public:
-    CUpperCaseTable()
+    CUpperCaseTable() : m_bOnlyLettersA(true)
     {
         for (int nByte = 0; nByte < 256; ++nByte) {
             unsigned char szChar[2] = {static_cast<unsigned char>(nByte), 0};
@@ -71,18 +76,23 @@ public:
                 _mbsupr(szChar);
             }
             m_abUpper[nByte] = szChar[0];
+            if (szChar[0] == g_szAddService[0] && nByte != 'A' && nByte != 'a') {
+                m_bOnlyLettersA = false;
+            }
         }
     }
-    // False only when no run of bytes in the piece could become "ADDSERVICE"
-    // once upper-cased; true does not mean it will.
-    bool MayHoldAddService(const unsigned char* pPiece) const
+    // False only when no run of bytes in the piece (nLength bytes and a
+    // NUL) could become "ADDSERVICE" once upper-cased; true does not mean
+    // it will. Words without a byte that upper-cases to 'A' are passed over.
+    bool MayHoldAddService(const unsigned char* pPiece, size_t nLength) const
     {
-        for (; *pPiece != '\0'; ++pPiece) {
-            if (m_abUpper[*pPiece] != g_szAddService[0]) {
+        for (size_t nPos = 0; nPos < nLength; ++nPos) {
+            if (m_bOnlyLettersA && nPos % 8 == 0 && nLength - nPos >= 8 && !HasLetterA(pPiece + nPos)) {
+                nPos += 7;
                 continue;
             }
-            size_t i = 1;
-            while (g_szAddService[i] != '\0' && m_abUpper[pPiece[i]] == g_szAddService[i]) {
+            size_t i = 0;
+            while (g_szAddService[i] != '\0' && m_abUpper[pPiece[nPos + i]] == g_szAddService[i]) {
                 ++i;
             }
             if (g_szAddService[i] == '\0') {
@@ -94,21 +104,23 @@ public:
 
 private:
     unsigned char m_abUpper[256];
+    bool m_bOnlyLettersA;
 };
 
 // Reads the file in pieces of at most 259 bytes, each ending at a line
 // feed or at the limit, until one piece holds "ADDSERVICE" and the name.
-bool HasAddServiceLine(FILE* pFile, const unsigned char* pszName, const CUpperCaseTable& upperCase)
+bool HasAddServiceLine(CInfPieceReader& reader, const unsigned char* pszName, const CUpperCaseTable& upperCase)
 {
     size_t nNameLength = strlen(reinterpret_cast<const char*>(pszName));
     char szPiece[SETUP_PATH_LENGTH] = "";
     unsigned char* pPiece = reinterpret_cast<unsigned char*>(szPiece);
-    while (fgets(szPiece, SETUP_PATH_LENGTH, pFile) != nullptr) {
-        if (!upperCase.MayHoldAddService(pPiece)) {
+    for (size_t nLength = 0; (nLength = reader.ReadPiece(szPiece, SETUP_PATH_LENGTH)) != 0;) {
+        if (!upperCase.MayHoldAddService(pPiece, nLength)) {
             continue;
         }
-        // fgets terminates the piece within the buffer and upper-casing
-        // keeps its byte length: the conversion stays within the bound.
+        // The reader terminates the piece within the buffer and
+        // upper-casing keeps its byte length: the conversion stays within
+        // the bound.
         _mbsupr(pPiece);
         if (_mbsstr(pPiece, g_szAddService) != nullptr && ContainsWholeName(pPiece, pszName, nNameLength)) {
             return true;
@@ -148,7 +160,7 @@ void DeleteInfAndPnf(char* pszPath, int* pnResult)
 
 // Reads one INF of the folder and deletes it when it adds the service.
 void DeleteInfIfMatching(const char* pszFolder, const char* pszFileName, const unsigned char* pszName,
-                         const CUpperCaseTable& upperCase, int* pnResult)
+                         const CUpperCaseTable& upperCase, CInfPieceReader& reader, int* pnResult)
 {
     char szPath[SETUP_PATH_LENGTH] = "";
     if (FAILED(StringCchPrintfA(szPath, SETUP_PATH_LENGTH, "%s\\%s", pszFolder, pszFileName))) {
@@ -157,14 +169,12 @@ void DeleteInfIfMatching(const char* pszFolder, const char* pszFileName, const u
         }
         return;
     }
-    CFileStream file(fopen(szPath, "r"));
-    if (!file.IsValid()) {
+    if (!reader.Open(szPath)) {
         TraceLastError(g_guidUtilComponent, 93);
         return;
     }
-    setvbuf(file.Get(), nullptr, _IOFBF, INF_READ_BUFFER_SIZE);
-    bool bMatch = HasAddServiceLine(file.Get(), pszName, upperCase);
-    file.Reset();
+    bool bMatch = HasAddServiceLine(reader, pszName, upperCase);
+    reader.Close(); // before the file is deleted
     if (bMatch) {
         DeleteInfAndPnf(szPath, pnResult);
     }
@@ -213,10 +223,11 @@ int DeleteOemInfByService(const char* pszName, const char* pszSuffix)
     }
     const unsigned char* pszUpperName = reinterpret_cast<const unsigned char*>(pszName);
     const CUpperCaseTable upperCase;
+    CInfPieceReader reader(INF_BLOCK_SIZE);
     int nResult = 1;
     do {
         if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-            DeleteInfIfMatching(szFolder, found.cFileName, pszUpperName, upperCase, &nResult);
+            DeleteInfIfMatching(szFolder, found.cFileName, pszUpperName, upperCase, reader, &nResult);
         }
     } while (FindNextFileA(find.Get(), &found));
     return nResult;
