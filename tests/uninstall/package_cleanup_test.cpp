@@ -9,6 +9,7 @@
 #include <random>
 
 #include "app/handles.h"
+#include "support/generated_infs.h"
 #include "support/trace_recorder.h"
 #include "trace/trace.h"
 #include "uninstall/package_cleanup.h"
@@ -205,32 +206,15 @@ TEST_F(PackageCleanupTest, SkipsFilesItCannotReadAndReportsAFailedLastDeletion)
 // is never deleted, whatever else it holds.
 TEST_F(PackageCleanupTest, NeverDeletesAFileWithoutBothWordsOnOneLine)
 {
-    const char* const words[] = {"AddService", "addservice", "qzvrcom", "QzVrCom", "qzvrcomx", "=", ",", ";",
-                                 "[Section]", "\"", "\t", " ", "\r\n", "\n", "driver", "0x00000002"};
     std::mt19937 random(20240611);
     std::vector<std::string> texts;
     for (int nFile = 0; nFile < 60; ++nFile) {
-        std::string text;
-        size_t nWords = random() % 400;
-        for (size_t i = 0; i < nWords; ++i) {
-            text += random() % 8 == 0 ? std::string(random() % 300, 'x') : words[random() % 16];
-            text += ' ';
-        }
-        texts.push_back(text);
-        WriteInf("random" + std::to_string(nFile), text);
+        texts.push_back(GenerateInfLikeText(random));
+        WriteInf("random" + std::to_string(nFile), texts.back());
     }
     Clean("QZVRCOM");
     for (size_t nFile = 0; nFile < texts.size(); ++nFile) {
-        std::string upper = texts[nFile];
-        std::transform(upper.begin(), upper.end(), upper.begin(), ::toupper);
-        bool bBothOnALine = false;
-        for (size_t nStart = 0; nStart < upper.size() && !bBothOnALine;) {
-            size_t nEnd = std::min(upper.find('\n', nStart), upper.size());
-            std::string line = upper.substr(nStart, nEnd - nStart);
-            bBothOnALine = line.find("ADDSERVICE") != std::string::npos && line.find("QZVRCOM") != std::string::npos;
-            nStart = nEnd + 1;
-        }
-        if (!bBothOnALine) {
+        if (!HoldsBothWordsOnOneLine(texts[nFile], "qzvrcom")) {
             EXPECT_TRUE(HasInf("random" + std::to_string(nFile))) << texts[nFile];
         }
     }
