@@ -19,23 +19,29 @@ const char NUMBER_LEFT_TO_SYSTEM[] =
     "a COM number that cannot be reserved is left to the system: the port is installed with the number it gets";
 const char ENTRY_NOT_REPORTED[] = "the installed-programs entry is not reported when it cannot be written";
 
-const AcceptedDifference NONE_ACCEPTED[] = {{nullptr, nullptr}};
-const AcceptedDifference INSTALL_ACCEPTED[] = {
-    {"COM numbers", NUMBER_LEFT_TO_SYSTEM}, {"installed-programs entry", ENTRY_NOT_REPORTED}, {nullptr, nullptr}};
+const char INF_AS_READ[] = "the INF is taken as the system reads it: a line or section it cannot read is skipped";
+
+#define INSTALL_ACCEPTS                                                                            \
+    {nullptr, "COM numbers", NUMBER_LEFT_TO_SYSTEM}, {nullptr, "installed-programs entry", ENTRY_NOT_REPORTED}, \
+    {"SetupFindFirstLineA", nullptr, INF_AS_READ}, {"SetupFindNextLine", nullptr, INF_AS_READ},     \
+    {"SetupGetStringFieldA", nullptr, INF_AS_READ}, {"SetupGetFieldCount", nullptr, INF_AS_READ}
+
+const AcceptedDifference NONE_ACCEPTED[] = {{nullptr, nullptr, nullptr}};
+const AcceptedDifference INSTALL_ACCEPTED[] = {INSTALL_ACCEPTS, {nullptr, nullptr, nullptr}};
 // The old installation's removal is an uninstall whose clean-up steps are
 // only traced: what it leaves stays beside the new installation.
-const AcceptedDifference REINSTALL_ACCEPTED[] = {{"COM numbers", NUMBER_LEFT_TO_SYSTEM},
-                                                 {"installed-programs entry", ENTRY_NOT_REPORTED},
-                                                 {"+ inf ", ONLY_TRACED},
-                                                 {"+ device ", ONLY_TRACED},
-                                                 {"+ Serial Print key", ONLY_TRACED},
-                                                 {nullptr, nullptr}};
-const AcceptedDifference UNINSTALL_ACCEPTED[] = {{"device ", ONLY_TRACED},
-                                                 {"service ", ONLY_TRACED},
-                                                 {"inf ", ONLY_TRACED},
-                                                 {"Serial Print key", ONLY_TRACED},
-                                                 {"installed-programs entry", ONLY_TRACED},
-                                                 {nullptr, nullptr}};
+const AcceptedDifference REINSTALL_ACCEPTED[] = {INSTALL_ACCEPTS,
+                                                 {nullptr, "+ inf ", ONLY_TRACED},
+                                                 {nullptr, "+ device ", ONLY_TRACED},
+                                                 {nullptr, "+ Serial Print key", ONLY_TRACED},
+                                                 {nullptr, nullptr, nullptr}};
+const AcceptedDifference UNINSTALL_ACCEPTED[] = {{nullptr, "device ", ONLY_TRACED},
+                                                 {nullptr, "COM numbers", ONLY_TRACED},
+                                                 {nullptr, "service ", ONLY_TRACED},
+                                                 {nullptr, "inf ", ONLY_TRACED},
+                                                 {nullptr, "Serial Print key", ONLY_TRACED},
+                                                 {nullptr, "installed-programs entry", ONLY_TRACED},
+                                                 {nullptr, nullptr, nullptr}};
 
 void ForgetInstanceIds(MachineState& state) {
     for (DeviceRecord& device : state.devices) device.instanceId.clear();
@@ -47,6 +53,15 @@ void ForgetNumbers(MachineState& state) {
 }
 
 } // namespace
+
+MachineState ReadSweptState() {
+    MachineState state = ReadMachineState();
+    std::vector<std::string>& vecServices = state.services;
+    for (size_t i = vecServices.size(); i-- > 0;) {
+        if (vecServices[i].compare(0, 10, "WINEDEVICE") == 0) vecServices.erase(vecServices.begin() + i);
+    }
+    return state;
+}
 
 const std::vector<Scenario>& GetScenarios() {
     static const std::vector<Scenario> s_vecScenarios = {
@@ -84,12 +99,17 @@ std::vector<std::string> ListMissingWork(const MachineState& promised, const Mac
     return vecLines;
 }
 
-const char* FindAcceptingReason(const AcceptedDifference* pAccepted, const std::vector<std::string>& vecLines) {
+const char* FindAcceptingReason(const AcceptedDifference* pAccepted, const char* pszFunction,
+                                const std::vector<std::string>& vecLines) {
     const char* pszReason = nullptr;
     for (const std::string& strLine : vecLines) {
         const AcceptedDifference* pMatch = pAccepted;
-        while (pMatch->pszContaining != nullptr && strLine.find(pMatch->pszContaining) == std::string::npos) ++pMatch;
-        if (pMatch->pszContaining == nullptr) return nullptr;
+        for (; pMatch->pszReason != nullptr; ++pMatch) {
+            bool bFunction = pMatch->pszFunction == nullptr || strcmp(pMatch->pszFunction, pszFunction) == 0;
+            bool bLine = pMatch->pszContaining == nullptr || strLine.find(pMatch->pszContaining) != std::string::npos;
+            if (bFunction && bLine) break;
+        }
+        if (pMatch->pszReason == nullptr) return nullptr;
         pszReason = pMatch->pszReason;
     }
     return pszReason;

@@ -9,10 +9,12 @@
 
 #include "machine_state.h"
 
-// A difference that a run may leave although it exits 0 (or that a silent
-// uninstall may leave afterwards), and why the design accepts it.
+// A difference that a run may leave although it exits 0, and why the
+// design accepts it: any line containing pszContaining (null: any line)
+// when pszFunction (null: any function) is the failing call.
 struct AcceptedDifference {
-    const char* pszContaining;  // matched within the difference line
+    const char* pszFunction;
+    const char* pszContaining;
     const char* pszReason;
 };
 
@@ -29,6 +31,10 @@ struct Scenario {
     const AcceptedDifference* pAccepted;
 };
 
+// The machine state, without the driver host services that Wine creates as
+// drivers load (WINEDEVICE...), which no run controls.
+MachineState ReadSweptState();
+
 const std::vector<Scenario>& GetScenarios();
 const Scenario* FindScenario(const char* pszName);
 
@@ -36,8 +42,10 @@ const Scenario* FindScenario(const char* pszName);
 // state and the state after it, devices compared without their instance
 // IDs, and "~ COM numbers" when only the forced numbers differ.
 std::vector<std::string> ListMissingWork(const MachineState& promised, const MachineState& after);
-// The reason when every line is accepted by pAccepted, otherwise null.
-const char* FindAcceptingReason(const AcceptedDifference* pAccepted, const std::vector<std::string>& vecLines);
+// The reason when every line is accepted by pAccepted for a failure of
+// pszFunction, otherwise null.
+const char* FindAcceptingReason(const AcceptedDifference* pAccepted, const char* pszFunction,
+                                const std::vector<std::string>& vecLines);
 
 // RunSetup in this process with pszCommandLine, message boxes recorded and
 // the single-instance mutex released afterwards; only RunSetup itself is

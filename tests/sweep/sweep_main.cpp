@@ -5,7 +5,7 @@
 // the machine back, and exit code 0 only when the job is done. Writes the
 // outcome of every failure as a markdown report.
 //
-//   sweep.exe [--full] [--report FILE] [--timeout SECONDS]
+//   sweep.exe [--full] [--report FILE] [--timeout SECONDS] [--scenario NAME,...]
 //   sweep.exe --child SCENARIO ROW CALL RESULT_FILE PREPARE   (one counted run)
 //   sweep.exe --plain SCENARIO|recover                (uncounted run)
 #include <windows.h>
@@ -32,6 +32,7 @@ struct SweepOptions {
     bool bFull = false;
     std::string strReport = "reliability.md";
     DWORD dwTimeoutMs = 60000;
+    std::string strOnly;  // scenario names separated by commas, or empty for all
 };
 
 std::string GetResultFile() {
@@ -96,29 +97,32 @@ void CheckOutcome(const Scenario& scenario, int nRow, const MachineState& after,
     }
     if (outcome.bFinished && outcome.nExitCode == 0 && (nRow >= 0 || scenario.bDoneMeansClean)) {
         std::vector<std::string> vecMissing = ListMissingWork(context.promised, after);
-        const char* pszReason = FindAcceptingReason(scenario.pAccepted, vecMissing);
+        const char* pszReason = FindAcceptingReason(scenario.pAccepted, record.strFunction.c_str(), vecMissing);
         if (pszReason != nullptr) record.vecAccepted.push_back(std::string("exit 0 with work left: ") + pszReason);
         else if (!vecMissing.empty()) record.vecFaults.push_back("exit 0 but the job is not done");
     }
 }
 
 // The uninstall that brings the machine back, and what it leaves.
-void RecoverMachine(const RunRecord& run, SweepContext& context, const SweepOptions& options, RunRecord& record) {
+void RecoverMachine(SweepContext& context, const SweepOptions& options, RunRecord& record) {
     StartChild("--plain recover", "", options.dwTimeoutMs);
-    MachineState recovered = ReadMachineState();
+    MachineState recovered = ReadSweptState();
     context.bPrepared = false;
     record.bRecoveryRun = true;
     record.vecNotRecovered = DescribeDifferences(context.clean, recovered);
     if (record.vecNotRecovered.empty()) return;
     MachineState withCleanComDb = recovered;
     withCleanComDb.comDb = context.clean.comDb;
-    if (run.outcome.bFinished && run.outcome.nExitCode != 0 &&
-        DescribeDifferences(context.clean, withCleanComDb).empty() &&
+    if (DescribeDifferences(context.clean, withCleanComDb).empty() &&
         ClaimsOnlyPackageNumbers(context.clean.comDb, recovered.comDb)) {
-        record.vecAccepted.push_back("number of a failed device stays claimed: the working copy's bits are only ever set");
+        record.vecAccepted.push_back("a number reserved in the walk stays claimed when its device did not get it: "
+                                     "the working copy's bits are only ever set");
     } else {
         record.vecFaults.push_back("uninstall does not recover the machine");
     }
+    // The next run starts from the clean value, whatever this one left.
+    RegSetKeyValueA(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Control\\COM Name Arbiter", "ComDB", REG_BINARY,
+                    context.clean.comDb.data(), static_cast<DWORD>(context.clean.comDb.size()));
 }
 
 // One run: prepare when needed, run, check, recover when needed.
@@ -136,7 +140,7 @@ RunRecord SweepOneRun(const Scenario& scenario, int nRow, long nCall, SweepConte
     record.outcome = StartChild(strArguments, GetResultFile(), options.dwTimeoutMs);
     record.outcome.bPortBusy = !busyPort || busyPort->IsMade();
     busyPort.reset();
-    MachineState after = ReadMachineState();
+    MachineState after = ReadSweptState();
     if (pAfter != nullptr) *pAfter = after;
     record.vecLeft = DescribeDifferences(context.prepared, after);
     CheckOutcome(scenario, nRow, after, context, record);
@@ -146,7 +150,7 @@ RunRecord SweepOneRun(const Scenario& scenario, int nRow, long nCall, SweepConte
     // counting run checks.
     context.bPrepared = scenario.pszPrepare != nullptr && record.vecLeft.empty();
     bool bClean = DescribeDifferences(context.clean, after).empty();
-    if (nRow < 0 ? !bClean : !bClean && !context.bPrepared) RecoverMachine(record, context, options, record);
+    if (nRow < 0 ? !bClean : !bClean && !context.bPrepared) RecoverMachine(context, options, record);
     return record;
 }
 
@@ -155,12 +159,12 @@ ScenarioRecord SweepScenario(const Scenario& scenario, const SweepOptions& optio
     record.pScenario = &scenario;
     DWORD dwStart = GetTickCount();
     SweepContext context;
-    context.clean = ReadMachineState();
+    context.clean = ReadSweptState();
     context.prepared = context.clean;
     context.promised = context.clean;
     if (scenario.pszPrepare != nullptr) {
         StartChild(std::string("--plain prepare:") + scenario.pszName, "", options.dwTimeoutMs);
-        context.prepared = ReadMachineState();
+        context.prepared = ReadSweptState();
         context.bPrepared = true;
     }
     RunRecord counting = SweepOneRun(scenario, -1, 0, context, options);
@@ -193,12 +197,18 @@ int RunParent(const SweepOptions& options) {
     std::vector<ScenarioRecord> vecRecords;
     int nFaults = 0;
     for (const Scenario& scenario : GetScenarios()) {
+        if (!options.strOnly.empty() &&
+            ("," + options.strOnly + ",").find(std::string(",") + scenario.pszName + ",") == std::string::npos) {
+            continue;
+        }
         vecRecords.push_back(SweepScenario(scenario, options));
         for (const RunRecord& run : vecRecords.back().vecRuns) nFaults += run.vecFaults.empty() ? 0 : 1;
-    }
-    if (!WriteReport(options.strReport.c_str(), vecRecords, options.bFull)) {
-        printf("cannot write %s\n", options.strReport.c_str());
-        return 1;
+        // Written after every scenario, so that a long sweep shows its
+        // results as it goes.
+        if (!WriteReport(options.strReport.c_str(), vecRecords, options.bFull)) {
+            printf("cannot write %s\n", options.strReport.c_str());
+            return 1;
+        }
     }
     printf("%d faulty run(s); report: %s\n", nFaults, options.strReport.c_str());
     return nFaults == 0 ? 0 : 1;
@@ -224,6 +234,7 @@ int main(int nArguments, char** ppszArguments) {
     for (int i = 1; i < nArguments; ++i) {
         if (strcmp(ppszArguments[i], "--full") == 0) options.bFull = true;
         else if (strcmp(ppszArguments[i], "--report") == 0 && i + 1 < nArguments) options.strReport = ppszArguments[++i];
+        else if (strcmp(ppszArguments[i], "--scenario") == 0 && i + 1 < nArguments) options.strOnly = ppszArguments[++i];
         else if (strcmp(ppszArguments[i], "--timeout") == 0 && i + 1 < nArguments)
             options.dwTimeoutMs = static_cast<DWORD>(atoi(ppszArguments[++i])) * 1000;
     }

@@ -202,6 +202,23 @@ TEST_F(PackageCleanupTest, SkipsFilesItCannotReadAndReportsAFailedLastDeletion)
     EXPECT_EQ(1, CountEvents("util 98 32"));
 }
 
+// An INF that cannot be deleted loses its .pnf first, so that nothing is
+// left that a later uninstall could not find.
+TEST_F(PackageCleanupTest, InfThatCannotBeDeletedIsFoundAgainWithoutItsPnf)
+{
+    WriteInf("infheld", INF_CASES[0].text);
+    {
+        CFileHandle held(CreateFileA((m_folder + "infheld.inf").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                     OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(held.IsValid());
+        EXPECT_EQ(1, Clean("QZVRCOM"));
+        EXPECT_TRUE(HasInf("infheld"));
+        EXPECT_FALSE(HasPnf("infheld"));
+    }
+    EXPECT_EQ(1, Clean("QZVRCOM"));
+    EXPECT_FALSE(HasInf("infheld"));
+}
+
 // Random INF-like files: a file that does not hold both words on one line
 // is never deleted, whatever else it holds.
 TEST_F(PackageCleanupTest, NeverDeletesAFileWithoutBothWordsOnOneLine)

@@ -117,32 +117,47 @@ bool HasAddServiceLine(FILE* pFile, const unsigned char* pszName, const CUpperCa
     return false;
 }
 
-// Deletes the INF at pszPath and its .pnf file; *pnResult takes the result
-// of each deletion attempted.
-void DeleteInfAndPnf(char* pszPath, int* pnResult)
+// The .pnf path of the INF at pszPath: its extension replaced. 0, or the
+// event to trace: 95 when there is no extension, 112 when it would not fit.
+UINT BuildPnfPath(const char* pszPath, char* pszPnfPath)
 {
+    StringCchCopyA(pszPnfPath, SETUP_PATH_LENGTH, pszPath);
+    unsigned char* pDot = _mbsrchr(reinterpret_cast<unsigned char*>(pszPnfPath), '.');
+    if (pDot == nullptr) {
+        return 95;
+    }
+    size_t nRoom = SETUP_PATH_LENGTH - (reinterpret_cast<char*>(pDot) - pszPnfPath);
+    if (nRoom < sizeof(g_szPnfExtension)) {
+        return 112;
+    }
+    StringCchCopyA(reinterpret_cast<char*>(pDot), nRoom, g_szPnfExtension);
+    return 0;
+}
+
+// Deletes the INF at pszPath and its .pnf file; *pnResult takes the result
+// of the INF's deletion, then of the .pnf's. The .pnf is deleted first: an
+// INF that a failed deletion leaves is found again by the next uninstall,
+// whereas a .pnf left beside a deleted INF would be found by nothing.
+void DeleteInfAndPnf(const char* pszPath, int* pnResult)
+{
+    char szPnfPath[SETUP_PATH_LENGTH] = "";
+    UINT nPnfFailure = BuildPnfPath(pszPath, szPnfPath);
+    int nPnfResult = nPnfFailure == 0 ? DeleteFileForce(szPnfPath) : 0;
     *pnResult = DeleteFileForce(pszPath);
     if (IsTraceEnabled(TRACE_FLOW)) {
         TraceEvent(g_guidUtilComponent, 94, pszPath);
     }
-    unsigned char* pDot = _mbsrchr(reinterpret_cast<unsigned char*>(pszPath), '.');
-    if (pDot == nullptr) {
-        if (IsTraceEnabled(TRACE_ERROR)) {
+    if (nPnfFailure != 0) {
+        if (nPnfFailure == 95 && IsTraceEnabled(TRACE_ERROR)) {
             TraceEvent(g_guidUtilComponent, 95, pszPath);
-        }
-        return;
-    }
-    size_t nRoom = SETUP_PATH_LENGTH - (reinterpret_cast<char*>(pDot) - pszPath);
-    if (nRoom < sizeof(g_szPnfExtension)) {
-        if (IsTraceEnabled(TRACE_ERROR)) {
+        } else if (nPnfFailure == 112 && IsTraceEnabled(TRACE_ERROR)) {
             TraceEvent(g_guidUtilComponent, 112, pszPath);
         }
         return;
     }
-    StringCchCopyA(reinterpret_cast<char*>(pDot), nRoom, g_szPnfExtension);
-    *pnResult = DeleteFileForce(pszPath);
+    *pnResult = nPnfResult;
     if (IsTraceEnabled(TRACE_FLOW)) {
-        TraceEvent(g_guidUtilComponent, 96, pszPath);
+        TraceEvent(g_guidUtilComponent, 96, szPnfPath);
     }
 }
 
