@@ -6,6 +6,7 @@
 // outcome of every failure as a markdown report.
 //
 //   sweep.exe [--full] [--report FILE] [--timeout SECONDS] [--scenario NAME,...]
+//             [--share K/N]   (only functions whose table row is K modulo N)
 //   sweep.exe --child SCENARIO ROW CALL RESULT_FILE PREPARE   (one counted run)
 //   sweep.exe --plain SCENARIO|recover                (uncounted run)
 #include <windows.h>
@@ -33,6 +34,8 @@ struct SweepOptions {
     std::string strReport = "reliability.md";
     DWORD dwTimeoutMs = 60000;
     std::string strOnly;  // scenario names separated by commas, or empty for all
+    int nShare = 0;       // only the functions whose row index is nShare
+    int nShares = 1;      // modulo nShares, so that parts can run side by side
 };
 
 std::string GetResultFile() {
@@ -176,7 +179,9 @@ ScenarioRecord SweepScenario(const Scenario& scenario, const SweepOptions& optio
     record.vecRuns.push_back(counting);
     for (const auto& calls : counting.outcome.vecCalls) {
         int nRow = FindFunctionRow(calls.first.c_str());
-        if (nRow < 0 || GetFunctionRows(nullptr)[nRow].pszReason != nullptr) continue;
+        if (nRow < 0 || GetFunctionRows(nullptr)[nRow].pszReason != nullptr || nRow % options.nShares != options.nShare) {
+            continue;
+        }
         for (long nCall : PickCalls(calls.second, options.bFull)) {
             record.vecRuns.push_back(SweepOneRun(scenario, nRow, nCall, context, options));
             const RunRecord& run = record.vecRuns.back();
@@ -235,7 +240,9 @@ int main(int nArguments, char** ppszArguments) {
         if (strcmp(ppszArguments[i], "--full") == 0) options.bFull = true;
         else if (strcmp(ppszArguments[i], "--report") == 0 && i + 1 < nArguments) options.strReport = ppszArguments[++i];
         else if (strcmp(ppszArguments[i], "--scenario") == 0 && i + 1 < nArguments) options.strOnly = ppszArguments[++i];
-        else if (strcmp(ppszArguments[i], "--timeout") == 0 && i + 1 < nArguments)
+        else if (strcmp(ppszArguments[i], "--share") == 0 && i + 1 < nArguments &&
+                 sscanf(ppszArguments[++i], "%d/%d", &options.nShare, &options.nShares) == 2 && options.nShares > 0) {
+        } else if (strcmp(ppszArguments[i], "--timeout") == 0 && i + 1 < nArguments)
             options.dwTimeoutMs = static_cast<DWORD>(atoi(ppszArguments[++i])) * 1000;
     }
     return RunParent(options);
