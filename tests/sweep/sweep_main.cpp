@@ -108,15 +108,28 @@ void CheckOutcome(const Scenario& scenario, int nRow, const MachineState& after,
 
 // The uninstall that brings the machine back, and what it leaves.
 void RecoverMachine(SweepContext& context, const SweepOptions& options, RunRecord& record) {
-    StartChild("--plain recover", "", options.dwTimeoutMs);
+    // A refused uninstall (pending installations of the run just ended, a
+    // machine under load) is tried again before the machine is judged.
+    RunOutcome uninstall;
+    for (int nTry = 0; nTry < 3 && (nTry == 0 || !uninstall.bFinished || uninstall.nExitCode != 0); ++nTry) {
+        if (nTry > 0) Sleep(2000);
+        uninstall = StartChild("--plain recover", "", options.dwTimeoutMs);
+    }
+    if (!uninstall.bFinished || uninstall.nExitCode != 0) {
+        record.vecNotRecovered.push_back("silent uninstall ended with " +
+                                         (uninstall.bFinished ? std::to_string(uninstall.nExitCode) : uninstall.strFailure));
+    }
     MachineState recovered = ReadSweptState();
     context.bPrepared = false;
     record.bRecoveryRun = true;
-    record.vecNotRecovered = DescribeDifferences(context.clean, recovered);
+    for (const std::string& strLine : DescribeDifferences(context.clean, recovered)) {
+        record.vecNotRecovered.push_back(strLine);
+    }
     if (record.vecNotRecovered.empty()) return;
     MachineState withCleanComDb = recovered;
     withCleanComDb.comDb = context.clean.comDb;
-    if (DescribeDifferences(context.clean, withCleanComDb).empty() &&
+    if (uninstall.bFinished && uninstall.nExitCode == 0 &&
+        DescribeDifferences(context.clean, withCleanComDb).empty() &&
         ClaimsOnlyPackageNumbers(context.clean.comDb, recovered.comDb)) {
         record.vecAccepted.push_back("a number reserved in the walk stays claimed when its device did not get it: "
                                      "the working copy's bits are only ever set");
