@@ -191,18 +191,19 @@ TEST_F(PackageCleanupTest, SkipsFilesItCannotReadAndReportsAFailedLastDeletion)
     CFileHandle held(HoldFile(m_folder + "held.inf")), pnfHeld(HoldFile(m_folder + "pnfheld.pnf"));
     ASSERT_TRUE(held.IsValid() && pnfHeld.IsValid());
 
-    // Only "pnfheld" is deleted: its failed .pnf deletion is the last one.
+    // "pnfheld" keeps its INF, for the next uninstall to find: its failed
+    // .pnf deletion is the last one.
     EXPECT_EQ(0, Clean("QZVRCOM"));
     EXPECT_TRUE(HasInf(longName));
     EXPECT_EQ(1, CountEvents("util 111 ?"));
     EXPECT_TRUE(HasInf("held"));
     EXPECT_EQ(1, CountEvents("util 93 32"));
-    EXPECT_FALSE(HasInf("pnfheld"));
+    EXPECT_TRUE(HasInf("pnfheld"));
     EXPECT_TRUE(HasPnf("pnfheld"));
     EXPECT_EQ(1, CountEvents("util 98 32"));
 }
 
-// An INF that cannot be deleted loses its .pnf first, so that nothing is
+// An INF is deleted after its .pnf and kept when that fails, so that nothing is
 // left that a later uninstall could not find.
 TEST_F(PackageCleanupTest, InfThatCannotBeDeletedIsFoundAgainWithoutItsPnf)
 {
@@ -211,7 +212,7 @@ TEST_F(PackageCleanupTest, InfThatCannotBeDeletedIsFoundAgainWithoutItsPnf)
         CFileHandle held(CreateFileA((m_folder + "infheld.inf").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                      OPEN_EXISTING, 0, nullptr));
         ASSERT_TRUE(held.IsValid());
-        EXPECT_EQ(1, Clean("QZVRCOM"));
+        EXPECT_EQ(0, Clean("QZVRCOM")); // the INF's deletion, the last one, failed
         EXPECT_TRUE(HasInf("infheld"));
         EXPECT_FALSE(HasPnf("infheld"));
     }

@@ -135,29 +135,31 @@ UINT BuildPnfPath(const char* pszPath, char* pszPnfPath)
 }
 
 // Deletes the INF at pszPath and its .pnf file; *pnResult takes the result
-// of the INF's deletion, then of the .pnf's. The .pnf is deleted first: an
-// INF that a failed deletion leaves is found again by the next uninstall,
-// whereas a .pnf left beside a deleted INF would be found by nothing.
+// of each deletion attempted. The .pnf goes first, and an INF whose .pnf
+// cannot be deleted is kept: the next uninstall finds it by its content and
+// tries both again, whereas a .pnf left beside a deleted INF would be found
+// by nothing.
 void DeleteInfAndPnf(const char* pszPath, int* pnResult)
 {
     char szPnfPath[SETUP_PATH_LENGTH] = "";
     UINT nPnfFailure = BuildPnfPath(pszPath, szPnfPath);
-    int nPnfResult = nPnfFailure == 0 ? DeleteFileForce(szPnfPath) : 0;
+    if (nPnfFailure == 0) {
+        *pnResult = DeleteFileForce(szPnfPath);
+        if (IsTraceEnabled(TRACE_FLOW)) {
+            TraceEvent(g_guidUtilComponent, 96, szPnfPath);
+        }
+        if (!*pnResult) {
+            return;
+        }
+    }
     *pnResult = DeleteFileForce(pszPath);
     if (IsTraceEnabled(TRACE_FLOW)) {
         TraceEvent(g_guidUtilComponent, 94, pszPath);
     }
-    if (nPnfFailure != 0) {
-        if (nPnfFailure == 95 && IsTraceEnabled(TRACE_ERROR)) {
-            TraceEvent(g_guidUtilComponent, 95, pszPath);
-        } else if (nPnfFailure == 112 && IsTraceEnabled(TRACE_ERROR)) {
-            TraceEvent(g_guidUtilComponent, 112, pszPath);
-        }
-        return;
-    }
-    *pnResult = nPnfResult;
-    if (IsTraceEnabled(TRACE_FLOW)) {
-        TraceEvent(g_guidUtilComponent, 96, szPnfPath);
+    if (nPnfFailure == 95 && IsTraceEnabled(TRACE_ERROR)) {
+        TraceEvent(g_guidUtilComponent, 95, pszPath);
+    } else if (nPnfFailure == 112 && IsTraceEnabled(TRACE_ERROR)) {
+        TraceEvent(g_guidUtilComponent, 112, pszPath);
     }
 }
 
