@@ -244,11 +244,20 @@ int DeleteFileForce(const char* pszPath)
     if (IsTraceEnabled(TRACE_FLOW)) {
         TraceEvent(g_guidUtilComponent, 97);
     }
-    DWORD dwAttributes = pszPath != nullptr ? GetFileAttributesA(pszPath) : INVALID_FILE_ATTRIBUTES;
-    if (dwAttributes == INVALID_FILE_ATTRIBUTES) {
+    if (pszPath == nullptr) {
         return 1; // nothing to delete
     }
-    SetFileAttributesA(pszPath, dwAttributes & ~FILE_ATTRIBUTE_READONLY);
+    DWORD dwAttributes = GetFileAttributesA(pszPath);
+    if (dwAttributes == INVALID_FILE_ATTRIBUTES) {
+        DWORD dwError = GetLastError();
+        if (dwError == ERROR_FILE_NOT_FOUND || dwError == ERROR_PATH_NOT_FOUND) {
+            return 1; // nothing to delete
+        }
+        // Attributes that cannot be read do not make the file missing: the
+        // deletion is tried as it is and its outcome reported.
+    } else {
+        SetFileAttributesA(pszPath, dwAttributes & ~FILE_ATTRIBUTE_READONLY);
+    }
     BOOL bDeleted = DeleteFileA(pszPath);
     if (bDeleted) {
         return bDeleted;
