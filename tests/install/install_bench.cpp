@@ -31,7 +31,11 @@ LONG WINAPI LoggingRegSetValueExA(HKEY hKey, LPCSTR pszName, DWORD dwReserved, D
 {
     if (pszName != nullptr && _stricmp(pszName, "ComDB") == 0) {
         g_pLog->m_writes.push_back(DescribeValue(dwType, Bytes(pData, pData + cbData)));
-        g_pLog->m_sequence += CountClearBits(pData, cbData) == 1 ? "T" : "W";
+        bool bFail = g_pLog->m_failWrites.find(static_cast<char>('0' + g_pLog->m_writes.size())) != std::string::npos;
+        g_pLog->m_sequence += CountClearBits(pData, cbData) == 1 ? (bFail ? "t" : "T") : (bFail ? "w" : "W");
+        if (bFail) {
+            return ERROR_ACCESS_DENIED;
+        }
     }
     return g_pfnRegSetValueExA(hKey, pszName, dwReserved, dwType, pData, cbData);
 }
@@ -145,14 +149,6 @@ std::string ReadArbiterValue()
     RegCloseKey(hKey);
     data.resize(cbData);
     return nResult == ERROR_SUCCESS ? DescribeValue(dwType, data) : "(none)";
-}
-
-std::string PortsInf(const std::string& body)
-{
-    return "[Version]\r\nSignature=\"$Windows NT$\"\r\nClass=Ports\r\n"
-           "ClassGuid={4D36E978-E325-11CE-BFC1-08002BE10318}\r\nProvider=Test\r\n"
-           "DriverVer=01/01/2020,1.0.0.0\r\n\r\n[Port.NTamd64]\r\n\r\n" +
-           body + "\r\n";
 }
 
 std::string JoinEvents(const std::vector<RecordedEvent>& events)

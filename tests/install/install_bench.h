@@ -14,6 +14,7 @@
 
 #include "app/checks/checks_bench.h"
 #include "app/dialog_data.h"
+#include "generated_infs.h"
 #include "iat_patch.h"
 #include "run_patches.h"
 #include "trace_recorder.h"
@@ -30,9 +31,6 @@ bool WriteArbiterValue(DWORD dwType, const Bytes& data);
 // DescribeValue of "ComDB", or "(none)".
 std::string ReadArbiterValue();
 
-// A Ports-class INF around body ([Manufacturer] and models sections), with
-// an install section that adds no service.
-std::string PortsInf(const std::string& body);
 // DescribeEvents joined with spaces: "setup 51 ? util 53 31".
 std::string JoinEvents(const std::vector<RecordedEvent>& events);
 // The system's text for dwError, as an error box shows it.
@@ -51,8 +49,10 @@ public:
 
     std::vector<std::string> m_writes; // DescribeValue of each "ComDB" write
     // One letter per call: T a temporary "ComDB" write (exactly one clear
-    // bit), W any other "ComDB" write, I an installation attempt.
+    // bit), W any other "ComDB" write, I an installation attempt; t and w
+    // the writes made to fail.
     std::string m_sequence;
+    std::string m_failWrites; // digits: these "ComDB" writes (1-9) fail with 5
     std::vector<std::string> m_failIds; // installations of these fail...
     DWORD m_dwFailError;                // ...with this error
     bool m_bReportReboot;               // successful ones report a restart

@@ -5,71 +5,22 @@
 
 #include <regex>
 
+#include "generated_infs.h"
 #include "install_bench.h"
 
 namespace {
 
-std::string Model(const std::string& id)
-{
-    return "D=Port.NTamd64," + id + "\r\n";
-}
-
-std::string LongLines()
-{
-    return "[Manufacturer]\r\n" + std::string(5000, 'K') + "=" + std::string(5000, 'S') + "\r\nM=Models\r\n[Models]\r\n" +
-           Model(std::string(5000, 'I')) + Model("QZVRCOM\\" + std::string(3000, '9')) + Model("QZVRCOM\\4");
-}
-
-std::string ManyLines()
-{
-    std::string inf = "[Manufacturer]\r\n";
-    for (int i = 0; i < 2000; ++i) {
-        inf += "M" + std::to_string(i) + "=Missing" + std::to_string(i) + ",NTamd64\r\n";
-    }
-    inf += "M=Models\r\n[Models]\r\n";
-    for (int i = 0; i < 3000; ++i) {
-        inf += Model("QZNOSLASH" + std::to_string(i)) + "D=Port.NTamd64\r\n";
-    }
-    return inf + Model("QZVRCOM\\6");
-}
-
-std::string MissingFields()
-{
-    return "[Manufacturer]\r\n,,,\r\n=\r\nM=\r\nM=Models,,\r\nM=Models\r\n[Models]\r\n,,,\r\n=\r\nD=\r\nD=,\r\n" +
-           Model(",QZVRCOM\\3") + Model("\"\"") + Model("QZVRCOM\\2");
-}
-
-// A trail byte of 0x5C is a backslash only to a single-byte code page;
-// 0xA9 is a single-byte character in both 1252 and 932.
-std::string DoubleByte()
-{
-    return "[Manufacturer]\r\nM=Models\r\n[Models]\r\n" + Model("QZ\x83\x5C\\9") + Model("QZVRCOM\xA9\\7");
-}
-
-std::string Utf16()
-{
-    std::string text = "[Manufacturer]\r\nM=Models\r\n[Models]\r\n" + Model("QZVRCOM\\8");
-    std::string wide = "\xFF\xFE";
-    for (char c : PortsInf(text)) {
-        wide += c;
-        wide += '\0';
-    }
-    return wide;
-}
-
 struct MalformedCase {
-    const char* pszName;
-    std::string (*pfnInf)();
-    bool bWrapped; // the generator's text goes after the standard [Version]
+    const char* pszName; // of the generated INF
     const char* pszDevices;
 };
 
 const MalformedCase c_cases[] = {
-    {"LongLines", LongLines, true, "QZVRCOM\\4=COM4"},
-    {"ManyLines", ManyLines, true, "QZVRCOM\\6=COM6"},
-    {"MissingFields", MissingFields, true, "QZVRCOM\\2=COM2"},
-    {"DoubleByte", DoubleByte, true, nullptr},
-    {"Utf16", Utf16, false, "QZVRCOM\\8=COM8"},
+    {"LongLines", "QZVRCOM\\4=COM4"},
+    {"ManyLines", "QZVRCOM\\6=COM6"},
+    {"MissingFields", "QZVRCOM\\2=COM2"},
+    {"DoubleByte", nullptr},
+    {"Utf16", "QZVRCOM\\8=COM8"},
 };
 
 void PrintTo(const MalformedCase& test, std::ostream* pStream)
@@ -82,7 +33,9 @@ class MalformedInfTest : public CWalkTest, public ::testing::WithParamInterface<
 TEST_P(MalformedInfTest, InstallsOnlyWhatItNames)
 {
     const MalformedCase& test = GetParam();
-    std::string inf = test.bWrapped ? PortsInf(test.pfnInf()) : test.pfnInf();
+    const GeneratedInf* pGenerated = FindGeneratedInf(test.pszName);
+    ASSERT_NE(nullptr, pGenerated);
+    std::string inf = pGenerated->pfnText();
     EXPECT_TRUE(Walk(inf.c_str(), inf.size()));
     std::string expected = test.pszDevices != nullptr ? test.pszDevices
                            : GetACP() == 932          ? "QZ\x83\x5C\\9=COM9 QZVRCOM\xA9\\7=COM7"

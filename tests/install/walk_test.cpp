@@ -22,6 +22,7 @@ struct WalkCase {
     const char* pszSequence; // T temporary write, I install attempt, W working copy
     const char* pszArbiter;
     const char* pszErrorEvents;
+    const char* pszFailWrites = ""; // digits: these "ComDB" writes fail
 };
 
 const WalkCase c_cases[] = {
@@ -56,6 +57,17 @@ const WalkCase c_cases[] = {
      "[Manufacturer]\r\nA=ModelsA\r\nB=ModelsB\r\n[ModelsA]\r\n" MODEL("QZVRCOM\\5") "[ModelsB]\r\n" MODEL(
          "QZVRCOM\\5") MODEL("QZVRCOM\\6"),
      "QZVRCOM\\5", TRUE, IDS_ERROR, "", 2, "TIIWII", "3:11 00 00 00", "util 53 31 util 53 31"},
+    // A failed write of the working copy is made good by the next one; the
+    // last one of the walk is written once more, or the temporary value
+    // would claim every number.
+    {"FailedSaveInTheMiddle", MAKER("Models") "[Models]\r\n" MODEL("QZVRCOM\\5") MODEL("QZVRCOM\\6"), nullptr, TRUE,
+     IDS_SUCCESS, "QZVRCOM\\5=COM5 QZVRCOM\\6=COM6", 0, "TIIwTIIW", "3:31 00 00 00", "", "2"},
+    {"FailedLastSave", MAKER("Models") "[Models]\r\n" MODEL("QZVRCOM\\5") MODEL("QZVRCOM\\6"), nullptr, TRUE,
+     IDS_SUCCESS, "QZVRCOM\\5=COM5 QZVRCOM\\6=COM6", 0, "TIIWTIIwW", "3:31 00 00 00", "setup 130", "4"},
+    {"FailedSaveAfterAFailedDevice", MAKER("Models") "[Models]\r\n" MODEL("QZVRCOM\\5"), "QZVRCOM\\5", TRUE, IDS_ERROR,
+     "", 1, "TIIwW", "3:11 00 00 00", "util 53 31 setup 130", "2"},
+    {"LastSaveFailsTwice", MAKER("Models") "[Models]\r\n" MODEL("QZVRCOM\\5"), nullptr, TRUE, IDS_SUCCESS,
+     "QZVRCOM\\5=COM5", 0, "TIIww", "3:FF FF FF FF", "setup 130 setup 132", "23"},
 };
 
 void PrintTo(const WalkCase& test, std::ostream* pStream)
@@ -73,6 +85,7 @@ TEST_P(WalkTest, InstallsEachIdWithItsNumber)
         m_log.m_failIds.push_back(test.pszFailId);
         m_log.m_dwFailError = ERROR_GEN_FAILURE;
     }
+    m_log.m_failWrites = test.pszFailWrites;
     EXPECT_EQ(test.bResult, Walk(test.pszBody == nullptr ? nullptr : PortsInf(test.pszBody).c_str()));
     EXPECT_EQ(test.nResultId, m_data.m_nResultId);
     EXPECT_EQ(0, m_data.m_bRebootRequired);

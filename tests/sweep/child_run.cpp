@@ -20,10 +20,11 @@ LONG WINAPI EndOnCrash(EXCEPTION_POINTERS* pException) {
 
 } // namespace
 
-int RunChild(const char* pszScenario, int nRow, long nCall, const char* pszResultFile) {
+int RunChild(const char* pszScenario, int nRow, long nCall, const char* pszResultFile, bool bPrepare) {
     SetUnhandledExceptionFilter(EndOnCrash);
     const Scenario* pScenario = FindScenario(pszScenario);
     if (pScenario == nullptr) return 2;
+    int nPrepareExit = bPrepare && pScenario->pszPrepare != nullptr ? RunPlain(pScenario->pszPrepare) : 0;
     int nBoxes = 0;
     std::string strFirstBox;
     CInterceptor interceptor(nRow, nCall);
@@ -31,8 +32,8 @@ int RunChild(const char* pszScenario, int nRow, long nCall, const char* pszResul
 
     FILE* pFile = fopen(pszResultFile, "w");
     if (pFile == nullptr) return 3;
-    fprintf(pFile, "exit %d\ninjected %d\nboxes %d\nbox %s\n", nExitCode, interceptor.WasInjected() ? 1 : 0, nBoxes,
-            strFirstBox.c_str());
+    fprintf(pFile, "exit %d\nprepare %d\ninjected %d\nboxes %d\nbox %s\n", nExitCode, nPrepareExit,
+            interceptor.WasInjected() ? 1 : 0, nBoxes, strFirstBox.c_str());
     int nRows = 0;
     const FunctionRow* pRows = GetFunctionRows(&nRows);
     for (int i = 0; i < nRows; ++i) {
@@ -68,6 +69,7 @@ void ReadOutcome(const std::string& strResultFile, RunOutcome& outcome) {
         std::string strValue = strLine.substr(strLine.find(' ') + 1);
         if (strLine.compare(0, 5, "exit ") == 0) outcome.nExitCode = atoi(strValue.c_str());
         if (strLine.compare(0, 9, "injected ") == 0) outcome.bInjected = strValue == "1";
+        if (strLine.compare(0, 8, "prepare ") == 0) outcome.nPrepareExit = atoi(strValue.c_str());
         if (strLine.compare(0, 6, "boxes ") == 0) outcome.nBoxes = atoi(strValue.c_str());
         if (strLine.compare(0, 4, "box ") == 0) outcome.strFirstBox = strValue;
         if (strLine.compare(0, 5, "leak ") == 0) outcome.vecLeaks.push_back(strValue);

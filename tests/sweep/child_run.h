@@ -12,6 +12,8 @@ struct RunOutcome {
     bool bFinished = false;  // the child wrote its outcome: no crash, no hang
     std::string strFailure;  // "crash 0x...", "hang" when not finished
     int nExitCode = 0;       // RunSetup's result
+    int nPrepareExit = 0;    // the preparing run's result, when there was one
+    bool bPortBusy = true;   // the scenario's port was held open (set by the parent)
     bool bInjected = false;  // the chosen call was reached and failed
     int nBoxes = 0;
     std::string strFirstBox;
@@ -20,9 +22,10 @@ struct RunOutcome {
     std::vector<std::string> vecUnmatched;
 };
 
-// Child: runs the scenario, failing call nCall of row nRow (nRow < 0: count
-// only), writes the outcome to pszResultFile. Returns the process exit code.
-int RunChild(const char* pszScenario, int nRow, long nCall, const char* pszResultFile);
+// Child: prepares the machine when bPrepare, then runs the scenario, failing
+// call nCall of row nRow (nRow < 0: count only), and writes the outcome to
+// pszResultFile. Returns the process exit code.
+int RunChild(const char* pszScenario, int nRow, long nCall, const char* pszResultFile, bool bPrepare);
 // Child: RunSetup with the command line, nothing counted (prepare, recover).
 int RunPlain(const wchar_t* pszCommandLine);
 

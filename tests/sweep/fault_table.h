@@ -27,6 +27,7 @@
 #define SWEEP_DIALOG "interactive dialog plumbing; the sweep's scenarios are silent"
 #define SWEEP_TRACING "tracing: with no session listening it never changes the run"
 #define SWEEP_CANNOT_FAIL "cannot fail"
+#define SWEEP_STRINGS "works on the program's own buffers; cannot fail"
 
 #define SWEEP_FUNCTIONS(X, R, N) \
     X("advapi32.dll", RegOpenKeyExA, CODE, ERROR_ACCESS_DENIED, ACQUIRE, KEY, 4, nullptr) \
@@ -94,11 +95,17 @@
     X("setupapi.dll", SetupFindNextLine, ZERO, ERROR_LINE_NOT_FOUND, NONE, NONE, 0, nullptr) \
     X("setupapi.dll", SetupGetStringFieldA, ZERO, ERROR_INVALID_PARAMETER, NONE, NONE, 0, nullptr) \
     X("setupapi.dll", SetupCopyOEMInfA, ZERO, ERROR_ACCESS_DENIED, NONE, NONE, 0, nullptr) \
+    X("setupapi.dll", SetupGetFieldCount, ZERO, ERROR_INVALID_PARAMETER, NONE, NONE, 0, nullptr) \
+    X("msvcrt.dll", fopen, ZERO, ERROR_ACCESS_DENIED, ACQUIRE, STREAM, -1, nullptr) \
+    X("msvcrt.dll", setvbuf, CODE, ERROR_NOT_ENOUGH_MEMORY, NONE, NONE, 0, nullptr) \
+    X("msvcrt.dll", fclose, ONES, ERROR_INVALID_HANDLE, RELEASE, STREAM, 0, SWEEP_RELEASES) \
     R("kernel32.dll", IsWow64Process, ZERO, ERROR_ACCESS_DENIED, NONE, NONE, 0, nullptr) \
     R("cfgmgr32.dll", CMP_WaitNoPendingInstallEvents, ONES, ERROR_INVALID_HANDLE, NONE, NONE, 0, nullptr) \
     R("newdev.dll", UpdateDriverForPlugAndPlayDevicesA, ZERO, ERROR_NO_SUCH_DEVINST, NONE, NONE, 0, nullptr) \
     R("msports.dll", ComDBOpen, CODE, ERROR_ACCESS_DENIED, ACQUIRE, COMDB, 0, nullptr) \
     R("msports.dll", ComDBClose, CODE, ERROR_INVALID_PARAMETER, RELEASE, COMDB, 0, SWEEP_RELEASES) \
+    N("msvcrt.dll", fgets, "one call per line piece of every INF file; a failing read ends that file like its end, " \
+                           "which the failing fopen of the same file covers") \
     N("kernel32.dll", GetLastError, SWEEP_CANNOT_FAIL) \
     N("kernel32.dll", SetLastError, SWEEP_CANNOT_FAIL) \
     N("kernel32.dll", GetCurrentProcess, "returns a pseudo handle; cannot fail") \
@@ -124,6 +131,16 @@
     N("advapi32.dll", GetTraceEnableLevel, SWEEP_TRACING) \
     N("advapi32.dll", GetTraceEnableFlags, SWEEP_TRACING) \
     N("advapi32.dll", TraceMessage, SWEEP_TRACING) \
+    N("kernel32.dll", lstrlenA, SWEEP_STRINGS) \
+    N("msvcrt.dll", _mbschr, SWEEP_STRINGS) \
+    N("msvcrt.dll", _mbsrchr, SWEEP_STRINGS) \
+    N("msvcrt.dll", _mbsstr, SWEEP_STRINGS) \
+    N("msvcrt.dll", _mbsinc, SWEEP_STRINGS) \
+    N("msvcrt.dll", _mbsdec, SWEEP_STRINGS) \
+    N("msvcrt.dll", _mbsicmp, SWEEP_STRINGS) \
+    N("msvcrt.dll", _mbsupr, SWEEP_STRINGS) \
+    N("msvcrt.dll", _ismbblead, SWEEP_STRINGS) \
+    N("msvcrt.dll", _vsnprintf, SWEEP_STRINGS) \
     N("advapi32.dll", RegisterTraceGuidsA, "called by the process entry, outside RunSetup") \
     N("advapi32.dll", UnregisterTraceGuids, "called by the process entry, outside RunSetup")
 
@@ -134,7 +151,7 @@ enum CallRole { ROLE_NONE, ROLE_ACQUIRE, ROLE_RELEASE };
 // handle was acquired as (CloseHandle: files, threads).
 enum ResourceKind {
     RESOURCE_NONE, RESOURCE_KEY, RESOURCE_FILE, RESOURCE_FIND, RESOURCE_DEVICE_LIST, RESOURCE_INF,
-    RESOURCE_SERVICE, RESOURCE_MEMORY, RESOURCE_THREAD, RESOURCE_COMDB, RESOURCE_HELD, RESOURCE_ANY
+    RESOURCE_SERVICE, RESOURCE_MEMORY, RESOURCE_THREAD, RESOURCE_COMDB, RESOURCE_STREAM, RESOURCE_HELD, RESOURCE_ANY
 };
 
 struct FunctionRow {

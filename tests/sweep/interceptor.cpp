@@ -172,7 +172,7 @@ const FunctionRow* GetFunctionRows(int* pnCount) {
 const char* DescribeResource(ResourceKind kind) {
     static const char* const NAMES[] = {"none", "registry key", "file handle", "find handle", "device info list",
                                         "INF handle", "service handle", "memory block", "thread handle",
-                                        "ComDB handle", "held", "handle"};
+                                        "ComDB handle", "C runtime stream", "held", "handle"};
     return NAMES[kind];
 }
 

@@ -20,18 +20,28 @@ std::string Narrow(const wchar_t* pszText) {
     return strText;
 }
 
+std::string Verdict(const RunRecord& run) {
+    if (!run.vecFaults.empty()) return "**" + Join(run.vecFaults, "") + "**";
+    return run.vecAccepted.empty() ? "none" : "none (by design: " + Join(run.vecAccepted, "") + ")";
+}
+
 void WriteScenario(FILE* pFile, const ScenarioRecord& record) {
     const Scenario& scenario = *record.pScenario;
-    fprintf(pFile, "## %s: `%s`\n\nExit code 0 promises: %s.\n\n", scenario.pszName,
-            Narrow(scenario.pszCommandLine).c_str(), scenario.pszJob);
+    fprintf(pFile, "## %s: `%s`\n\n", scenario.pszName, Narrow(scenario.pszCommandLine).c_str());
+    if (scenario.pszPrepare != nullptr) {
+        fprintf(pFile, "Prepared by `%s`. ", Narrow(scenario.pszPrepare).c_str());
+    }
+    if (scenario.nBusyPort != 0) fprintf(pFile, "COM%d is held open by another program. ", scenario.nBusyPort);
+    fprintf(pFile, "Exit code 0 promises: %s. %lu runs, %lu s.\n\n", scenario.pszJob,
+            static_cast<unsigned long>(record.vecRuns.size()), static_cast<unsigned long>(record.dwSeconds));
     fprintf(pFile, "| Failing call | # | Exit | Message | Left by the run | After silent uninstall | Faults |\n");
     fprintf(pFile, "|---|---|---|---|---|---|---|\n");
     for (const RunRecord& run : record.vecRuns) {
         std::string strExit = run.outcome.bFinished ? std::to_string(run.outcome.nExitCode) : run.outcome.strFailure;
         fprintf(pFile, "| %s | %ld | %s | %s | %s | %s | %s |\n", run.strFunction.c_str(), run.nCall, strExit.c_str(),
                 run.outcome.strFirstBox.empty() ? "-" : run.outcome.strFirstBox.c_str(),
-                Join(run.vecLeft, "nothing").c_str(), Join(run.vecNotRecovered, "as before").c_str(),
-                Join(run.vecFaults, "none").c_str());
+                Join(run.vecLeft, "nothing").c_str(), run.bRecoveryRun ? Join(run.vecNotRecovered, "as before").c_str() : "not needed",
+                Verdict(run).c_str());
     }
     fprintf(pFile, "\n");
 }
@@ -54,8 +64,10 @@ bool WriteReport(const char* pszPath, const std::vector<ScenarioRecord>& vecReco
     fprintf(pFile, "Written by `tools/fault-sweep.sh` (%s). Each row is one run in which exactly that call of that "
                    "function failed with its documented failure value and a realistic error; the first row of a "
                    "scenario is the run without a failure. \"Left by the run\" is what changed on the machine "
-                   "(+ added, - removed); the machine is then uninstalled silently and compared with its state "
-                   "before the scenario.\n\n",
+                   "(+ added, - removed, ~ changed) since the scenario's preparation; when that is neither the "
+                   "clean machine nor the prepared installation, the machine is then uninstalled silently and "
+                   "compared with its state before the scenario (\"as before\": the uninstall recovers it; the "
+                   "package copy in the Windows folder is not compared).\n\n",
             bFull ? "every call" : "first, last and every tenth call");
     for (const ScenarioRecord& record : vecRecords) WriteScenario(pFile, record);
     WriteLeftOut(pFile);

@@ -2,6 +2,8 @@
 // scenario, what its failure leads to.
 #pragma once
 
+#include <windows.h>
+
 #include <string>
 #include <vector>
 
@@ -13,13 +15,16 @@ struct RunRecord {
     long nCall = 0;
     RunOutcome outcome;
     std::vector<std::string> vecLeft;          // state changes of the run itself
+    bool bRecoveryRun = false;                 // the silent uninstall ran after it
     std::vector<std::string> vecNotRecovered;  // differences after the uninstall
     std::vector<std::string> vecFaults;
+    std::vector<std::string> vecAccepted;  // outcomes the design accepts, with why
 };
 
 struct ScenarioRecord {
     const Scenario* pScenario = nullptr;
     std::vector<RunRecord> vecRuns;
+    DWORD dwSeconds = 0;
 };
 
 bool WriteReport(const char* pszPath, const std::vector<ScenarioRecord>& vecRecords, bool bFull);

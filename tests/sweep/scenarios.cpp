@@ -1,5 +1,6 @@
-// The scenarios that run today: the query and a silent uninstall on a clean
-// machine.
+// The scenarios: the query, a silent install on a clean machine, a
+// reinstall, an uninstall of an installation, one with a port open, and an
+// uninstall of a clean machine.
 #include "scenarios.h"
 
 #include <string.h>
@@ -10,43 +11,70 @@
 
 namespace {
 
-bool MentionsDriver(const std::string& strLine) {
-    if (strLine.compare(0, 5, "ComDB") == 0) return false;
-    std::string strLower = strLine;
-    for (char& ch : strLower) ch = static_cast<char>(ch >= 'A' && ch <= 'Z' ? ch - 'A' + 'a' : ch);
-    return strLower.find("qzusbdr") != std::string::npos || strLower.find("qzvrcom") != std::string::npos;
+const wchar_t INSTALL[] = L"setup.exe /s";
+const wchar_t UNINSTALL[] = L"setup.exe /s /u";
+
+const char ONLY_TRACED[] = "uninstall clean-up steps are only traced; the run goes on";
+const char NUMBER_LEFT_TO_SYSTEM[] =
+    "a COM number that cannot be reserved is left to the system: the port is installed with the number it gets";
+const char ENTRY_NOT_REPORTED[] = "the installed-programs entry is not reported when it cannot be written";
+
+const char INF_AS_READ[] = "the INF is taken as the system reads it: a line or section it cannot read is skipped";
+
+#define INSTALL_ACCEPTS                                                                            \
+    {nullptr, "COM numbers", NUMBER_LEFT_TO_SYSTEM}, {nullptr, "installed-programs entry", ENTRY_NOT_REPORTED}, \
+    {"SetupFindFirstLineA", nullptr, INF_AS_READ}, {"SetupFindNextLine", nullptr, INF_AS_READ},     \
+    {"SetupGetStringFieldA", nullptr, INF_AS_READ}, {"SetupGetFieldCount", nullptr, INF_AS_READ}
+
+const AcceptedDifference NONE_ACCEPTED[] = {{nullptr, nullptr, nullptr}};
+const AcceptedDifference INSTALL_ACCEPTED[] = {INSTALL_ACCEPTS, {nullptr, nullptr, nullptr}};
+// The old installation's removal is an uninstall whose clean-up steps are
+// only traced: what it leaves stays beside the new installation.
+const AcceptedDifference REINSTALL_ACCEPTED[] = {INSTALL_ACCEPTS,
+                                                 {nullptr, "+ inf ", ONLY_TRACED},
+                                                 {nullptr, "+ device ", ONLY_TRACED},
+                                                 {nullptr, "+ Serial Print key", ONLY_TRACED},
+                                                 {nullptr, nullptr, nullptr}};
+const AcceptedDifference UNINSTALL_ACCEPTED[] = {{nullptr, "device ", ONLY_TRACED},
+                                                 {nullptr, "COM numbers", ONLY_TRACED},
+                                                 {nullptr, "service ", ONLY_TRACED},
+                                                 {nullptr, "inf ", ONLY_TRACED},
+                                                 {nullptr, "Serial Print key", ONLY_TRACED},
+                                                 {nullptr, "installed-programs entry", ONLY_TRACED},
+                                                 {nullptr, nullptr, nullptr}};
+
+void ForgetInstanceIds(MachineState& state) {
+    for (DeviceRecord& device : state.devices) device.instanceId.clear();
 }
 
-// The query changes nothing.
-bool IsUnchanged(const StateLines& vecBefore, const StateLines& vecAfter) {
-    return vecBefore == vecAfter;
+void ForgetNumbers(MachineState& state) {
+    for (DeviceRecord& device : state.devices) device.portName.clear();
+    state.comDb.clear();
 }
-
-// Nothing of either driver is left; "ComDB" is as before.
-bool IsRemoved(const StateLines& vecBefore, const StateLines& vecAfter) {
-    for (const std::string& strLine : vecAfter) {
-        if (MentionsDriver(strLine)) return false;
-    }
-    for (const std::string& strLine : vecBefore) {
-        if (strLine.compare(0, 5, "ComDB") == 0) {
-            for (const std::string& strAfter : vecAfter) {
-                if (strAfter.compare(0, 5, "ComDB") == 0 && strAfter != strLine) return false;
-            }
-        }
-    }
-    return true;
-}
-
-const char* const NONE_IGNORED[] = {nullptr};
 
 } // namespace
 
+MachineState ReadSweptState() {
+    MachineState state = ReadMachineState();
+    std::vector<std::string>& vecServices = state.services;
+    for (size_t i = vecServices.size(); i-- > 0;) {
+        if (vecServices[i].compare(0, 10, "WINEDEVICE") == 0) vecServices.erase(vecServices.begin() + i);
+    }
+    return state;
+}
+
 const std::vector<Scenario>& GetScenarios() {
     static const std::vector<Scenario> s_vecScenarios = {
-        {"query", L"setup.exe /debug", nullptr, "answers 0: not installed, nothing changed", IsUnchanged,
-         NONE_IGNORED},
-        {"uninstall-clean", L"setup.exe /s /u", nullptr, "nothing of the driver is on the machine", IsRemoved,
-         NONE_IGNORED},
+        {"query", L"setup.exe /debug", nullptr, 0, "answers 0: not installed, nothing changed", true, NONE_ACCEPTED},
+        {"install", INSTALL, nullptr, 0, "every port installed with its number, the entry written", false,
+         INSTALL_ACCEPTED},
+        {"reinstall", INSTALL, INSTALL, 0, "the old installation replaced by a whole new one", false,
+         REINSTALL_ACCEPTED},
+        {"uninstall", UNINSTALL, INSTALL, 0, "nothing of the driver is on the machine", true, UNINSTALL_ACCEPTED},
+        {"uninstall-busy", UNINSTALL, INSTALL, 12, "nothing of the driver is on the machine", true,
+         UNINSTALL_ACCEPTED},
+        {"uninstall-clean", UNINSTALL, nullptr, 0, "nothing of the driver is on the machine", true,
+         UNINSTALL_ACCEPTED},
     };
     return s_vecScenarios;
 }
@@ -56,6 +84,35 @@ const Scenario* FindScenario(const char* pszName) {
         if (strcmp(scenario.pszName, pszName) == 0) return &scenario;
     }
     return nullptr;
+}
+
+std::vector<std::string> ListMissingWork(const MachineState& promised, const MachineState& after) {
+    MachineState promisedCopy = promised;
+    MachineState afterCopy = after;
+    ForgetInstanceIds(promisedCopy);
+    ForgetInstanceIds(afterCopy);
+    std::vector<std::string> vecWithNumbers = DescribeDifferences(promisedCopy, afterCopy);
+    ForgetNumbers(promisedCopy);
+    ForgetNumbers(afterCopy);
+    std::vector<std::string> vecLines = DescribeDifferences(promisedCopy, afterCopy);
+    if (vecWithNumbers != vecLines) vecLines.push_back("~ COM numbers");
+    return vecLines;
+}
+
+const char* FindAcceptingReason(const AcceptedDifference* pAccepted, const char* pszFunction,
+                                const std::vector<std::string>& vecLines) {
+    const char* pszReason = nullptr;
+    for (const std::string& strLine : vecLines) {
+        const AcceptedDifference* pMatch = pAccepted;
+        for (; pMatch->pszReason != nullptr; ++pMatch) {
+            bool bFunction = pMatch->pszFunction == nullptr || strcmp(pMatch->pszFunction, pszFunction) == 0;
+            bool bLine = pMatch->pszContaining == nullptr || strLine.find(pMatch->pszContaining) != std::string::npos;
+            if (bFunction && bLine) break;
+        }
+        if (pMatch->pszReason == nullptr) return nullptr;
+        pszReason = pMatch->pszReason;
+    }
+    return pszReason;
 }
 
 int RunSetupCounted(const wchar_t* pszCommandLine, int* pnBoxes, std::string* pstrFirstBox) {

@@ -9,6 +9,7 @@
 #include <random>
 
 #include "app/handles.h"
+#include "support/generated_infs.h"
 #include "support/trace_recorder.h"
 #include "trace/trace.h"
 #include "uninstall/package_cleanup.h"
@@ -192,47 +193,48 @@ TEST_F(PackageCleanupTest, SkipsFilesItCannotReadAndReportsAFailedLastDeletion)
     CFileHandle held(HoldFile(m_folder + "held.inf")), pnfHeld(HoldFile(m_folder + "pnfheld.pnf"));
     ASSERT_TRUE(held.IsValid() && pnfHeld.IsValid());
 
-    // Only "pnfheld" is deleted: its failed .pnf deletion is the last one.
+    // "pnfheld" keeps its INF, for the next uninstall to find: its failed
+    // .pnf deletion is the last one.
     EXPECT_EQ(0, Clean("QZVRCOM"));
     EXPECT_TRUE(HasInf(longName));
     EXPECT_EQ(1, CountEvents("util 111 ?"));
     EXPECT_TRUE(HasInf("held"));
     EXPECT_EQ(1, CountEvents("util 93 32"));
-    EXPECT_FALSE(HasInf("pnfheld"));
+    EXPECT_TRUE(HasInf("pnfheld"));
     EXPECT_TRUE(HasPnf("pnfheld"));
     EXPECT_EQ(1, CountEvents("util 98 32"));
+}
+
+// An INF is deleted after its .pnf and kept when that fails, so that nothing is
+// left that a later uninstall could not find.
+TEST_F(PackageCleanupTest, InfThatCannotBeDeletedIsFoundAgainWithoutItsPnf)
+{
+    WriteInf("infheld", INF_CASES[0].text);
+    {
+        CFileHandle held(CreateFileA((m_folder + "infheld.inf").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                     OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(held.IsValid());
+        EXPECT_EQ(0, Clean("QZVRCOM")); // the INF's deletion, the last one, failed
+        EXPECT_TRUE(HasInf("infheld"));
+        EXPECT_FALSE(HasPnf("infheld"));
+    }
+    EXPECT_EQ(1, Clean("QZVRCOM"));
+    EXPECT_FALSE(HasInf("infheld"));
 }
 
 // Random INF-like files: a file that does not hold both words on one line
 // is never deleted, whatever else it holds.
 TEST_F(PackageCleanupTest, NeverDeletesAFileWithoutBothWordsOnOneLine)
 {
-    const char* const words[] = {"AddService", "addservice", "qzvrcom", "QzVrCom", "qzvrcomx", "=", ",", ";",
-                                 "[Section]", "\"", "\t", " ", "\r\n", "\n", "driver", "0x00000002"};
     std::mt19937 random(20240611);
     std::vector<std::string> texts;
     for (int nFile = 0; nFile < 60; ++nFile) {
-        std::string text;
-        size_t nWords = random() % 400;
-        for (size_t i = 0; i < nWords; ++i) {
-            text += random() % 8 == 0 ? std::string(random() % 300, 'x') : words[random() % 16];
-            text += ' ';
-        }
-        texts.push_back(text);
-        WriteInf("random" + std::to_string(nFile), text);
+        texts.push_back(GenerateInfLikeText(random));
+        WriteInf("random" + std::to_string(nFile), texts.back());
     }
     Clean("QZVRCOM");
     for (size_t nFile = 0; nFile < texts.size(); ++nFile) {
-        std::string upper = texts[nFile];
-        std::transform(upper.begin(), upper.end(), upper.begin(), ::toupper);
-        bool bBothOnALine = false;
-        for (size_t nStart = 0; nStart < upper.size() && !bBothOnALine;) {
-            size_t nEnd = std::min(upper.find('\n', nStart), upper.size());
-            std::string line = upper.substr(nStart, nEnd - nStart);
-            bBothOnALine = line.find("ADDSERVICE") != std::string::npos && line.find("QZVRCOM") != std::string::npos;
-            nStart = nEnd + 1;
-        }
-        if (!bBothOnALine) {
+        if (!HoldsBothWordsOnOneLine(texts[nFile], "qzvrcom")) {
             EXPECT_TRUE(HasInf("random" + std::to_string(nFile))) << texts[nFile];
         }
     }

@@ -61,10 +61,25 @@ DWORD ReadComNumber(const unsigned char* pszText)
     return nNumber;
 }
 
+// What the walk carries from line to line.
+struct WalkState {
+    BOOL bRebootRequired;
+    // The last write of the working copy failed: the registry may still
+    // hold a temporary value that claims every COM number.
+    BOOL bSavePending;
+};
+
+// Writes the working copy back after a reservation and notes whether that
+// left the registry in order.
+void SaveAfterReservation(CComDB& comDb, WalkState* pWalk)
+{
+    pWalk->bSavePending = !comDb.Save();
+}
+
 // Installs one models line's device with its COM number forced. FALSE when
 // the installation failed; the line itself may be skipped (TRUE).
 BOOL InstallModelsLine(CDialogData* pData, INFCONTEXT* pLine, const char* pszInfPath, CComDB& comDb,
-                       BOOL* pbRebootRequired)
+                       WalkState* pWalk)
 {
     char szHardwareId[SETUP_HARDWARE_ID_LENGTH] = "";
     if (!SetupGetStringFieldA(pLine, 2, szHardwareId, SETUP_HARDWARE_ID_LENGTH, nullptr)) {
@@ -87,22 +102,22 @@ BOOL InstallModelsLine(CDialogData* pData, INFCONTEXT* pLine, const char* pszInf
         TraceEvent(g_guidSetupComponent, 50, nPort);
     }
     BOOL bReserved = comDb.ReservePort(nPort);
-    if (!InstallDeviceDriver(szHardwareId, pszInfPath, pbRebootRequired)) {
+    if (!InstallDeviceDriver(szHardwareId, pszInfPath, &pWalk->bRebootRequired)) {
         // The box shows the installation's error, whatever Save leaves.
         DWORD dwError = GetLastError();
         if (bReserved) {
-            comDb.Save();
+            SaveAfterReservation(comDb, pWalk);
         }
         SetLastError(dwError);
         ShowLastErrorMessage("Error");
         pData->m_nResultId = IDS_ERROR;
         return FALSE;
     }
-    if (*pbRebootRequired) {
+    if (pWalk->bRebootRequired) {
         pData->m_bRebootRequired = 1;
     }
     if (bReserved) {
-        comDb.Save();
+        SaveAfterReservation(comDb, pWalk);
     }
     return TRUE;
 }
@@ -110,17 +125,33 @@ BOOL InstallModelsLine(CDialogData* pData, INFCONTEXT* pLine, const char* pszInf
 // Walks one models section until a device fails; a section that does not
 // exist has no lines.
 void InstallModelsSection(CDialogData* pData, HINF hInf, const char* pszSection, const char* pszInfPath,
-                          CComDB& comDb, BOOL* pbRebootRequired)
+                          CComDB& comDb, WalkState* pWalk)
 {
     INFCONTEXT line;
     if (!SetupFindFirstLineA(hInf, pszSection, nullptr, &line)) {
         return;
     }
     do {
-        if (!InstallModelsLine(pData, &line, pszInfPath, comDb, pbRebootRequired)) {
+        if (!InstallModelsLine(pData, &line, pszInfPath, comDb, pWalk)) {
             return;
         }
     } while (SetupFindNextLine(&line, &line));
+}
+
+// A temporary value left by the walk's last failed write would claim every
+// COM number for good: the working copy is written once more.
+void RestoreWorkingCopy(CComDB& comDb)
+{
+    if (IsTraceEnabled(TRACE_ERROR)) {
+        TraceEvent(g_guidSetupComponent, 130);
+    }
+    if (comDb.Save()) {
+        if (IsTraceEnabled(TRACE_FLOW)) {
+            TraceEvent(g_guidSetupComponent, 131);
+        }
+    } else if (IsTraceEnabled(TRACE_ERROR)) {
+        TraceEvent(g_guidSetupComponent, 132);
+    }
 }
 
 } // namespace
@@ -144,7 +175,7 @@ BOOL InstallDevicesFromInf(CDialogData* pData, const char* pszInfPath)
         pData->m_nResultId = IDS_ERROR;
         return FALSE;
     }
-    BOOL bRebootRequired = FALSE;
+    WalkState walk = {FALSE, FALSE};
     do {
         char szSection[SETUP_PATH_LENGTH] = "";
         if (!ReadModelsSectionName(&manufacturer, szSection)) {
@@ -154,7 +185,10 @@ BOOL InstallDevicesFromInf(CDialogData* pData, const char* pszInfPath)
         if (IsTraceEnabled(TRACE_FLOW)) {
             TraceEvent(g_guidSetupComponent, 48, szSection);
         }
-        InstallModelsSection(pData, hInf.Get(), szSection, pszInfPath, comDb, &bRebootRequired);
+        InstallModelsSection(pData, hInf.Get(), szSection, pszInfPath, comDb, &walk);
     } while (SetupFindNextLine(&manufacturer, &manufacturer));
+    if (walk.bSavePending) {
+        RestoreWorkingCopy(comDb);
+    }
     return TRUE;
 }

@@ -129,32 +129,49 @@ bool HasAddServiceLine(CInfPieceReader& reader, const unsigned char* pszName, co
     return false;
 }
 
-// Deletes the INF at pszPath and its .pnf file; *pnResult takes the result
-// of each deletion attempted.
-void DeleteInfAndPnf(char* pszPath, int* pnResult)
+// The .pnf path of the INF at pszPath: its extension replaced. 0, or the
+// event to trace: 95 when there is no extension, 112 when it would not fit.
+UINT BuildPnfPath(const char* pszPath, char* pszPnfPath)
 {
+    StringCchCopyA(pszPnfPath, SETUP_PATH_LENGTH, pszPath);
+    unsigned char* pDot = _mbsrchr(reinterpret_cast<unsigned char*>(pszPnfPath), '.');
+    if (pDot == nullptr) {
+        return 95;
+    }
+    size_t nRoom = SETUP_PATH_LENGTH - (reinterpret_cast<char*>(pDot) - pszPnfPath);
+    if (nRoom < sizeof(g_szPnfExtension)) {
+        return 112;
+    }
+    StringCchCopyA(reinterpret_cast<char*>(pDot), nRoom, g_szPnfExtension);
+    return 0;
+}
+
+// Deletes the INF at pszPath and its .pnf file; *pnResult takes the result
+// of each deletion attempted. The .pnf goes first, and an INF whose .pnf
+// cannot be deleted is kept: the next uninstall finds it by its content and
+// tries both again, whereas a .pnf left beside a deleted INF would be found
+// by nothing.
+void DeleteInfAndPnf(const char* pszPath, int* pnResult)
+{
+    char szPnfPath[SETUP_PATH_LENGTH] = "";
+    UINT nPnfFailure = BuildPnfPath(pszPath, szPnfPath);
+    if (nPnfFailure == 0) {
+        *pnResult = DeleteFileForce(szPnfPath);
+        if (IsTraceEnabled(TRACE_FLOW)) {
+            TraceEvent(g_guidUtilComponent, 96, szPnfPath);
+        }
+        if (!*pnResult) {
+            return;
+        }
+    }
     *pnResult = DeleteFileForce(pszPath);
     if (IsTraceEnabled(TRACE_FLOW)) {
         TraceEvent(g_guidUtilComponent, 94, pszPath);
     }
-    unsigned char* pDot = _mbsrchr(reinterpret_cast<unsigned char*>(pszPath), '.');
-    if (pDot == nullptr) {
-        if (IsTraceEnabled(TRACE_ERROR)) {
-            TraceEvent(g_guidUtilComponent, 95, pszPath);
-        }
-        return;
-    }
-    size_t nRoom = SETUP_PATH_LENGTH - (reinterpret_cast<char*>(pDot) - pszPath);
-    if (nRoom < sizeof(g_szPnfExtension)) {
-        if (IsTraceEnabled(TRACE_ERROR)) {
-            TraceEvent(g_guidUtilComponent, 112, pszPath);
-        }
-        return;
-    }
-    StringCchCopyA(reinterpret_cast<char*>(pDot), nRoom, g_szPnfExtension);
-    *pnResult = DeleteFileForce(pszPath);
-    if (IsTraceEnabled(TRACE_FLOW)) {
-        TraceEvent(g_guidUtilComponent, 96, pszPath);
+    if (nPnfFailure == 95 && IsTraceEnabled(TRACE_ERROR)) {
+        TraceEvent(g_guidUtilComponent, 95, pszPath);
+    } else if (nPnfFailure == 112 && IsTraceEnabled(TRACE_ERROR)) {
+        TraceEvent(g_guidUtilComponent, 112, pszPath);
     }
 }
 
@@ -238,11 +255,20 @@ int DeleteFileForce(const char* pszPath)
     if (IsTraceEnabled(TRACE_FLOW)) {
         TraceEvent(g_guidUtilComponent, 97);
     }
-    DWORD dwAttributes = pszPath != nullptr ? GetFileAttributesA(pszPath) : INVALID_FILE_ATTRIBUTES;
-    if (dwAttributes == INVALID_FILE_ATTRIBUTES) {
+    if (pszPath == nullptr) {
         return 1; // nothing to delete
     }
-    SetFileAttributesA(pszPath, dwAttributes & ~FILE_ATTRIBUTE_READONLY);
+    DWORD dwAttributes = GetFileAttributesA(pszPath);
+    if (dwAttributes == INVALID_FILE_ATTRIBUTES) {
+        DWORD dwError = GetLastError();
+        if (dwError == ERROR_FILE_NOT_FOUND || dwError == ERROR_PATH_NOT_FOUND) {
+            return 1; // nothing to delete
+        }
+        // Attributes that cannot be read do not make the file missing: the
+        // deletion is tried as it is and its outcome reported.
+    } else {
+        SetFileAttributesA(pszPath, dwAttributes & ~FILE_ATTRIBUTE_READONLY);
+    }
     BOOL bDeleted = DeleteFileA(pszPath);
     if (bDeleted) {
         return bDeleted;
