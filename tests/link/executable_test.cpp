@@ -11,18 +11,11 @@
 #include <string>
 
 #include "pe_file.h"
+#include "uidriver/ui_driver.h"
 
 namespace {
 
 const size_t MAX_SETUP_SIZE = 64 * 1024;
-
-std::string GetSetupPath() {
-    char szPath[MAX_PATH];
-    DWORD cch = GetModuleFileNameA(nullptr, szPath, MAX_PATH);
-    if (cch == 0 || cch >= MAX_PATH) return std::string();
-    std::string strPath(szPath, cch);
-    return strPath.substr(0, strPath.find_last_of("\\/") + 1) + "setup.exe";
-}
 
 std::string ToUpper(std::string str) {
     for (char& ch : str) {
@@ -65,7 +58,7 @@ bool IsMissingFromOldMsvcrt(const PeImport& import) {
 
 class CSetupExecutable : public testing::Test {
 protected:
-    void SetUp() override { ASSERT_TRUE(m_file.Load(GetSetupPath().c_str())) << m_file.GetError(); }
+    void SetUp() override { ASSERT_TRUE(m_file.Load(SetupPath().c_str())) << m_file.GetError(); }
 
     CPeFile m_file;
 };

@@ -18,6 +18,8 @@
 #include <utility>
 #include <vector>
 
+#include "uidriver/ui_driver.h"
+
 namespace {
 
 const WORD LANGUAGE_ENGLISH = 1033;
@@ -49,17 +51,9 @@ std::wstring MakeOrdinal(WORD wValue) {
     return std::wstring{static_cast<wchar_t>(0xFFFF), static_cast<wchar_t>(wValue)};
 }
 
-std::string GetSetupPath() {
-    char szPath[MAX_PATH];
-    DWORD cch = GetModuleFileNameA(nullptr, szPath, MAX_PATH);
-    if (cch == 0 || cch >= MAX_PATH) return std::string();
-    std::string strPath(szPath, cch);
-    return strPath.substr(0, strPath.find_last_of("\\/") + 1) + "setup.exe";
-}
-
 // setup.exe as a resource-only image, mapped once for the whole run.
 HMODULE GetSetupModule() {
-    static HMODULE s_hModule = LoadLibraryExA(GetSetupPath().c_str(), nullptr,
+    static HMODULE s_hModule = LoadLibraryExA(SetupPath().c_str(), nullptr,
         LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
     return s_hModule;
 }
@@ -182,7 +176,7 @@ class CSetupResources : public testing::Test {
 protected:
     void SetUp() override {
         m_hModule = GetSetupModule();
-        ASSERT_NE(nullptr, m_hModule) << "cannot map " << GetSetupPath() << ", error " << GetLastError();
+        ASSERT_NE(nullptr, m_hModule) << "cannot map " << SetupPath() << ", error " << GetLastError();
     }
     HMODULE m_hModule = nullptr;
 };
@@ -698,7 +692,7 @@ TEST_F(CSetupResources, VersionBlockTree) {
 
 // The system's own reader must find the same block in the file.
 TEST_F(CSetupResources, VersionBlockReadBySystem) {
-    std::wstring strPath = Widen(GetSetupPath().c_str());
+    std::wstring strPath = Widen(SetupPath().c_str());
     DWORD dwHandle = 0;
     DWORD cbInfo = GetFileVersionInfoSizeW(strPath.c_str(), &dwHandle);
     ASSERT_NE(0u, cbInfo) << GetLastError();
