@@ -41,7 +41,7 @@ ARG_TYPES = {
     "str": ArgType(None, "ItemString", "%{n}!s!"),
 }
 # Data shapes the TraceEvent overloads can send ('i': any 32-bit integer).
-SHAPES = {"", "i", "ii", "p", "s", "ss", "ssp"}
+SHAPES = {"", "i", "ii", "p", "s", "ss", "ssp", "sis"}
 SHAPE_LETTER = {"int": "i", "uint": "i", "hex": "i", "ptr": "p", "str": "s"}
 
 Component = namedtuple("Component", "name guid cname line")

@@ -204,7 +204,7 @@ protected:
         return std::find(names.begin(), names.end(), pszName) != names.end();
     }
 
-    CCurrentDirectory m_package{PackageFolder().c_str()};
+    CStartFolder m_package{PackageFolder().c_str()};
     CTraceRecorder m_recorder;
     CMessageBoxRecorder m_boxes;
     CMutexCloser m_mutexes;
@@ -353,25 +353,26 @@ TEST_F(RunSetupTest, UnreadableWindowsDirectoryIsShownAndTheRunGoesOn)
     EXPECT_EQ(szExpected, m_boxes.m_boxes[0].text);
 }
 
-// A current directory of a given length, or a failing call (length 0).
-DWORD g_nCurrentLength = 0;
-DWORD WINAPI LongCurrentDirectory(DWORD nSize, LPSTR pszBuffer)
+// A program path of a given length, or a failing call (length 0), as
+// GetModuleFileNameA answers: a path that does not fit comes back cut to
+// the buffer with the buffer's size.
+DWORD g_nProgramLength = 0;
+DWORD WINAPI LongProgramPath(HMODULE, LPSTR pszBuffer, DWORD nSize)
 {
-    if (g_nCurrentLength == 0) {
+    if (g_nProgramLength == 0) {
         SetLastError(ERROR_ACCESS_DENIED);
         return 0;
     }
-    if (g_nCurrentLength >= nSize) {
-        return g_nCurrentLength + 1;
-    }
-    std::string folder = "C:\\" + std::string(g_nCurrentLength - 3, 'b');
-    memcpy(pszBuffer, folder.c_str(), folder.size() + 1);
-    return g_nCurrentLength;
+    std::string path = "C:\\" + std::string(g_nProgramLength - 13, 'b') + "\\setup.exe";
+    size_t cchCopy = std::min<size_t>(path.size(), nSize - 1);
+    memcpy(pszBuffer, path.c_str(), cchCopy);
+    pszBuffer[cchCopy] = '\0';
+    return cchCopy < path.size() ? nSize : static_cast<DWORD>(cchCopy);
 }
 
 TEST_F(RunSetupTest, SourceFolderThatDoesNotFitRefusesAnInstall)
 {
-    CIatPatch current("kernel32.dll", "GetCurrentDirectoryA", reinterpret_cast<void*>(LongCurrentDirectory));
+    CIatPatch program("kernel32.dll", "GetModuleFileNameA", reinterpret_cast<void*>(LongProgramPath));
     struct Case {
         DWORD nLength;
         const wchar_t* pszCommandLine;
@@ -384,7 +385,7 @@ TEST_F(RunSetupTest, SourceFolderThatDoesNotFitRefusesAnInstall)
         m_mutexes.CloseAll();
         m_boxes.m_boxes.clear();
         m_recorder.ClearEvents();
-        g_nCurrentLength = c.nLength;
+        g_nProgramLength = c.nLength;
         CCommandLinePatch commandLine(c.pszCommandLine);
         EXPECT_EQ(c.nExitCode, RunSetup()) << c.nLength;
         EXPECT_TRUE(Traced("setup 123")) << c.nLength;

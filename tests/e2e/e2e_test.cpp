@@ -17,6 +17,7 @@
 namespace {
 
 const DWORD EXIT_FAILED = 0xFFFFFFFF;
+const char ARBITER_KEY[] = "System\\CurrentControlSet\\Control\\COM Name Arbiter";
 const int ID_PROGRESS = 1003;
 const char PORT_OPEN_TEXT[] = "Uninstallation was stopped. Close the virtual com port and uninstall again.";
 const char PORT_OPEN_TEXT_JA[] =
@@ -86,6 +87,28 @@ std::vector<BYTE> WithPorts(std::vector<BYTE> comDb, std::initializer_list<int> 
         comDb[(nPort - 1) / 8] = static_cast<BYTE>(comDb[(nPort - 1) / 8] | (1 << ((nPort - 1) % 8)));
     }
     return comDb;
+}
+
+// The files of the package folder, upper case and sorted as the machine
+// state lists the package copy.
+std::vector<std::string> ListPackageFiles()
+{
+    std::vector<std::string> files;
+    WIN32_FIND_DATAA found;
+    HANDLE hFind = FindFirstFileA((PackageFolder() + "*").c_str(), &found);
+    if (hFind == INVALID_HANDLE_VALUE) {
+        return files;
+    }
+    do {
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+            std::string name = found.cFileName;
+            std::transform(name.begin(), name.end(), name.begin(), ::toupper);
+            files.push_back(name);
+        }
+    } while (FindNextFileA(hFind, &found));
+    FindClose(hFind);
+    std::sort(files.begin(), files.end());
+    return files;
 }
 
 // Starts setup.exe from the package folder, waits for its dialog, presses
@@ -212,11 +235,15 @@ TEST_F(CEndToEndTest, SilentInstallThenItsOwnUninstallStringLeaveAClean)
     CreateDirectoryA((PackageFolder() + "extras").c_str(), nullptr);
     WriteFileText(PackageFolder() + "extras\\notes.txt", "not part of the package");
 
-    RunResult install = RunSetup("/s");
+    // Started by its full path from another folder, as from an elevated
+    // prompt in system32: the package beside the program is installed, and
+    // nothing of the current directory is copied.
+    RunResult install = RunDismissingBoxes(PackageSetupPath(), "/s", (WindowsFolder() + "\\system32").c_str());
     EXPECT_EQ(0u, install.dwExitCode);
     EXPECT_TRUE(install.boxes.empty());
     MachineState installed = ReadMachineState();
     ExpectInstalled(installed, "/u /s");
+    EXPECT_EQ(ListPackageFiles(), installed.packageCopy);
     EXPECT_EQ(ReadFileText(PackageFolder() + "qzvrcom.sys"), ReadFileText(TargetFolder() + "qzvrcom.sys"));
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA((TargetFolder() + "extras").c_str()));
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA((TargetFolder() + "notes.txt").c_str()));
@@ -267,7 +294,7 @@ TEST_F(CEndToEndTest, InteractiveInstallThenReinstallOverIt)
     }
 }
 
-TEST_F(CEndToEndTest, OpenPortStopsUninstallAfterTheBusDriver)
+TEST_F(CEndToEndTest, OpenPortStopsUninstallAndReinstallBeforeAnyChange)
 {
     ASSERT_EQ(0u, RunSetup("/s").dwExitCode);
     MachineState installed = ReadMachineState();
@@ -291,9 +318,8 @@ TEST_F(CEndToEndTest, OpenPortStopsUninstallAfterTheBusDriver)
     EXPECT_TRUE(run.WaitForExit(&dwExitCode));
     EXPECT_EQ(EXIT_FAILED, dwExitCode);
 
-    // The bus driver's package is gone; the function driver stays whole.
-    std::vector<std::string> expected = {"- inf QZUSBDR.INF", "- inf QZUSBDR.PNF"};
-    EXPECT_EQ(expected, DescribeDifferences(installed, ReadMachineState()));
+    // Nothing was removed: the bus driver package stays with the ports.
+    EXPECT_EQ(std::vector<std::string>(), DescribeDifferences(installed, ReadMachineState()));
 
     // Silent: no box at all, the same result.
     RunResult silent = RunSetup("/u /s");
@@ -305,7 +331,7 @@ TEST_F(CEndToEndTest, OpenPortStopsUninstallAfterTheBusDriver)
     EXPECT_EQ(EXIT_FAILED, reinstall.dwExitCode);
     EXPECT_TRUE(reinstall.boxes.empty());
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA((TargetFolder() + "README.txt").c_str()));
-    EXPECT_EQ(expected, DescribeDifferences(installed, ReadMachineState()));
+    EXPECT_EQ(std::vector<std::string>(), DescribeDifferences(installed, ReadMachineState()));
 }
 
 TEST_F(CEndToEndTest, FailuresReportedWithTheirBoxesAndExitCodes)
@@ -316,24 +342,27 @@ TEST_F(CEndToEndTest, FailuresReportedWithTheirBoxesAndExitCodes)
     EXPECT_TRUE(nothing.boxes.empty());
     ExpectClean();
 
-    // A package without the bus driver INF: the system's text, no devices,
-    // no entry.
-    std::string broken = "C:\\package_nobus\\";
+    // A package folder without either INF file is refused before anything
+    // changes, also over an installation: no earlier copy is installed.
+    ASSERT_EQ(0u, RunSetup("/s").dwExitCode);
+    MachineState installed = ReadMachineState();
+    std::string broken = "C:\\package_broken\\";
     CreateDirectoryA(broken.c_str(), nullptr);
-    for (const char* pszFile : {"setup.exe", "qzvrcom.inf", "qzvrcom.cat", "qzvrcom.sys"}) {
-        CopyFileA((PackageFolder() + pszFile).c_str(), (broken + pszFile).c_str(), FALSE);
+    const std::vector<std::vector<const char*>> folders = {{}, {"qzvrcom.inf"}, {"qzusbdr.inf", "qzusbdr.cat"}};
+    for (const std::vector<const char*>& files : folders) {
+        RemoveFolderFiles(broken);
+        CopyFileA(PackageSetupPath().c_str(), (broken + "setup.exe").c_str(), FALSE);
+        for (const char* pszFile : files) {
+            CopyFileA((PackageFolder() + pszFile).c_str(), (broken + pszFile).c_str(), FALSE);
+        }
+        RunResult refused = RunDismissingBoxes(broken + "setup.exe", "/s", broken.c_str());
+        EXPECT_EQ(EXIT_FAILED, refused.dwExitCode) << files.size();
+        ASSERT_EQ(1u, refused.boxes.size()) << files.size();
+        EXPECT_EQ("Error", refused.boxes[0].text);
+        EXPECT_EQ("", refused.boxes[0].caption);
+        EXPECT_EQ(std::vector<std::string>(), DescribeDifferences(installed, ReadMachineState(), true));
     }
-    RunResult noBus = RunDismissingBoxes(broken + "setup.exe", "/s", broken.c_str());
-    EXPECT_EQ(EXIT_FAILED, noBus.dwExitCode);
-    ASSERT_EQ(1u, noBus.boxes.size());
-    EXPECT_EQ("Error", noBus.boxes[0].caption);
-    char szText[512] = "";
-    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, ERROR_FILE_NOT_FOUND, 0,
-                   szText, sizeof(szText), nullptr);
-    EXPECT_EQ(szText, noBus.boxes[0].text);
-    MachineState afterNoBus = ReadMachineState();
-    EXPECT_TRUE(DevicesOfService(afterNoBus, "qzvrcom").empty());
-    EXPECT_FALSE(afterNoBus.bEntryExists);
+    EXPECT_EQ(0u, RunSetup("/u /s").dwExitCode);
 
     // A device that cannot be installed: its box, result "Error", and the
     // entry is written all the same for the ports that did install.
@@ -342,8 +371,9 @@ TEST_F(CEndToEndTest, FailuresReportedWithTheirBoxesAndExitCodes)
     // the device the fallback creates.
     inf.insert(inf.find('\n', inf.find("[Manufacturer]")) + 1, "%Vantoris%=Broken,NTx86\r\n");
     inf += "\r\n[Broken.NTx86]\r\n%Port.DeviceDesc%=QzVrCom_Install,QZVRCOM\\30\r\n";
-    CopyFileA((PackageFolder() + "qzusbdr.inf").c_str(), (broken + "qzusbdr.inf").c_str(), FALSE);
-    CopyFileA((PackageFolder() + "qzusbdr.cat").c_str(), (broken + "qzusbdr.cat").c_str(), FALSE);
+    for (const char* pszFile : {"qzusbdr.inf", "qzusbdr.cat", "qzvrcom.cat", "qzvrcom.sys"}) {
+        CopyFileA((PackageFolder() + pszFile).c_str(), (broken + pszFile).c_str(), FALSE);
+    }
     WriteFileText(broken + "qzvrcom.inf", inf);
     RunResult device = RunDismissingBoxes(broken + "setup.exe", "/s", broken.c_str());
     EXPECT_EQ(EXIT_FAILED, device.dwExitCode);
@@ -353,14 +383,42 @@ TEST_F(CEndToEndTest, FailuresReportedWithTheirBoxesAndExitCodes)
     EXPECT_EQ(SAMPLE_PORTS, Ports(afterDevice));
     EXPECT_TRUE(afterDevice.bEntryExists);
     // The failed device's number was reserved around its installation and
-    // stays marked in use; no device holds it, so no uninstall frees it.
-    EXPECT_EQ(WithPorts(m_clean.comDb, {5, 12, 27, 30}), afterDevice.comDb);
+    // is free again: no device holds it.
+    EXPECT_EQ(WithPorts(m_clean.comDb, {5, 12, 27}), afterDevice.comDb);
     RemoveFolderFiles(broken);
     RemoveDirectoryA(broken.c_str());
     EXPECT_EQ(0u, RunSetup("/u /s").dwExitCode);
-    MachineState expected = m_clean;
-    expected.comDb = WithPorts(m_clean.comDb, {30});
-    EXPECT_EQ(std::vector<std::string>(), DescribeDifferences(expected, ReadMachineState()));
+    EXPECT_EQ(std::vector<std::string>(), DescribeDifferences(m_clean, ReadMachineState()));
+}
+
+// COM12 already belongs to another vendor's port: the ports are installed,
+// COM12's with the lowest free number, and the run says it failed.
+TEST_F(CEndToEndTest, NumberTakenByAnotherPortFailsTheRun)
+{
+    MachineState before = m_clean;
+    before.comDb = WithPorts(m_clean.comDb, {12});
+    HKEY hKey = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, ARBITER_KEY, 0, KEY_SET_VALUE, &hKey));
+    RegSetValueExA(hKey, "ComDB", 0, REG_BINARY, before.comDb.data(), static_cast<DWORD>(before.comDb.size()));
+    RegCloseKey(hKey);
+
+    CProgramRun run;
+    MessageBoxState box;
+    ASSERT_NE(nullptr, PressOkAndWaitForBox(&run, "", "Install", &box));
+    EXPECT_EQ("A COM port did not get the COM number in its hardware ID.", box.text);
+    DismissMessageBox(box);
+    DWORD dwExitCode = 0;
+    EXPECT_TRUE(run.WaitForExit(&dwExitCode));
+    EXPECT_EQ(EXIT_FAILED, dwExitCode);
+    MachineState installed = ReadMachineState();
+    std::vector<std::pair<std::string, std::string>> ports = {
+        {"QZVRCOM\\12", "COM1"}, {"QZVRCOM\\27", "COM27"}, {"QZVRCOM\\5", "COM5"}};
+    EXPECT_EQ(ports, Ports(installed));
+    EXPECT_EQ(WithPorts(before.comDb, {1, 5, 27}), installed.comDb);
+    EXPECT_TRUE(installed.bEntryExists);
+
+    EXPECT_EQ(0u, RunSetup("/u /s").dwExitCode);
+    EXPECT_EQ(std::vector<std::string>(), DescribeDifferences(before, ReadMachineState()));
 }
 
 TEST_F(CEndToEndTest, JapaneseTextsOfAnInstallAndAnOpenPort)

@@ -1,6 +1,7 @@
 // Arbiter value helpers, the import-table call log and the walk fixture.
 #include "install_bench.h"
 
+#include <setupapi.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -57,7 +58,10 @@ BOOL WINAPI LoggingUpdateDriver(HWND hParent, LPCSTR pszHardwareId, LPCSTR pszIn
     g_pLog->m_sequence += "I";
     for (const std::string& id : g_pLog->m_failIds) {
         if (id == pszHardwareId) {
-            SetLastError(g_pLog->m_dwFailError);
+            // As Windows answers while no device has the ID yet, unless the
+            // driver is refused before any device is looked at.
+            bool bDevice = g_pLog->m_bFailWithoutDevice || !ListDevicesWithIdPrefix(pszHardwareId).empty();
+            SetLastError(bDevice ? g_pLog->m_dwFailError : ERROR_NO_SUCH_DEVINST);
             return FALSE;
         }
     }
@@ -95,7 +99,7 @@ FARPROC WINAPI LoggingGetProcAddress(HMODULE hModule, LPCSTR pszName)
 } // namespace
 
 CInstallCallLog::CInstallCallLog()
-    : m_dwFailError(ERROR_SUCCESS), m_bReportReboot(false), m_nOpenResult(ERROR_SUCCESS),
+    : m_dwFailError(ERROR_SUCCESS), m_bFailWithoutDevice(false), m_bReportReboot(false), m_nOpenResult(ERROR_SUCCESS),
       m_nCloseResult(ERROR_SUCCESS), m_bFakeArbiter(false), m_bMissingArbiter(false), m_pfnRealUpdate(nullptr),
       m_setValue("advapi32.dll", "RegSetValueExA", reinterpret_cast<void*>(LoggingRegSetValueExA)),
       m_getProc("kernel32.dll", "GetProcAddress", reinterpret_cast<void*>(LoggingGetProcAddress))

@@ -54,7 +54,8 @@ public:
     std::string m_sequence;
     std::string m_failWrites; // digits: these "ComDB" writes (1-9) fail with 5
     std::vector<std::string> m_failIds; // installations of these fail...
-    DWORD m_dwFailError;                // ...with this error
+    DWORD m_dwFailError;                // ...with this error, once a device has the ID
+    bool m_bFailWithoutDevice;          // ...and also before any device has it
     bool m_bReportReboot;               // successful ones report a restart
     LONG m_nOpenResult;
     LONG m_nCloseResult;

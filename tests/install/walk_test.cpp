@@ -4,6 +4,7 @@
 
 #include "install/device_install.h"
 #include "trace/trace.h"
+#include "device_tree.h"
 #include "install_bench.h"
 
 namespace {
@@ -44,19 +45,21 @@ const WalkCase c_cases[] = {
      nullptr, TRUE, IDS_SUCCESS, "QZVRCOM\\5=COM5", 0, "TIIWI", "3:11 00 00 00", ""},
     {"NoBackslash", MAKER("Models") "[Models]\r\n" MODEL("QZVRCOM5") MODEL("QZVRCOM\\6"), nullptr, TRUE,
      IDS_SUCCESS, "QZVRCOM\\6=COM6", 0, "TIIW", "3:21 00 00 00", "setup 51 ?"},
-    {"NumberInUse", MAKER("Models") "[Models]\r\n" MODEL("QZVRCOM\\1"), nullptr, TRUE, IDS_SUCCESS,
-     "QZVRCOM\\1=COM2", 0, "II", "3:03 00 00 00", ""},
+    {"NumberInUse", MAKER("Models") "[Models]\r\n" MODEL("QZVRCOM\\1"), nullptr, TRUE, IDS_WRONG_PORT_NUMBER,
+     "QZVRCOM\\1=COM2", 0, "II", "3:03 00 00 00", "setup 133 ? 1 ?"},
+    {"PlusSign", MAKER("Models") "[Models]\r\n" MODEL("QZVRCOM\\ +9"), nullptr, TRUE, IDS_SUCCESS,
+     "QZVRCOM\\ +9=COM9", 0, "TIIW", "3:01 01 00 00", ""},
     {"NoDigits", MAKER("Models") "[Models]\r\n" MODEL("QZVRCOM\\-4"), nullptr, TRUE, IDS_SUCCESS, "QZVRCOM\\-4=COM2",
      0, "II", "3:03 00 00 00", ""},
     {"FailsInTheMiddle",
      "[Manufacturer]\r\nA=ModelsA\r\nB=ModelsB\r\n[ModelsA]\r\n" MODEL("QZVRCOM\\5") MODEL("QZVRCOM\\6")
          MODEL("QZVRCOM\\7") "[ModelsB]\r\n" MODEL("QZVRCOM\\8"),
-     "QZVRCOM\\6", TRUE, IDS_ERROR, "QZVRCOM\\5=COM5 QZVRCOM\\8=COM8", 1, "TIIWTIIWTIIW", "3:B1 00 00 00",
+     "QZVRCOM\\6", TRUE, IDS_ERROR, "QZVRCOM\\5=COM5 QZVRCOM\\8=COM8", 1, "TIIWTIIWTIIW", "3:91 00 00 00",
      "util 53 31"},
     {"TwoFailingSections",
      "[Manufacturer]\r\nA=ModelsA\r\nB=ModelsB\r\n[ModelsA]\r\n" MODEL("QZVRCOM\\5") "[ModelsB]\r\n" MODEL(
          "QZVRCOM\\5") MODEL("QZVRCOM\\6"),
-     "QZVRCOM\\5", TRUE, IDS_ERROR, "", 2, "TIIWII", "3:11 00 00 00", "util 53 31 util 53 31"},
+     "QZVRCOM\\5", TRUE, IDS_ERROR, "", 2, "TIIWTIIW", "3:01 00 00 00", "util 53 31 util 53 31"},
     // A failed write of the working copy is made good by the next one; the
     // last one of the walk is written once more, or the temporary value
     // would claim every number.
@@ -65,8 +68,8 @@ const WalkCase c_cases[] = {
     {"FailedLastSave", MAKER("Models") "[Models]\r\n" MODEL("QZVRCOM\\5") MODEL("QZVRCOM\\6"), nullptr, TRUE,
      IDS_SUCCESS, "QZVRCOM\\5=COM5 QZVRCOM\\6=COM6", 0, "TIIWTIIwW", "3:31 00 00 00", "setup 130", "4"},
     {"FailedSaveAfterAFailedDevice", MAKER("Models") "[Models]\r\n" MODEL("QZVRCOM\\5"), "QZVRCOM\\5", TRUE, IDS_ERROR,
-     "", 1, "TIIwW", "3:11 00 00 00", "util 53 31 setup 130", "2"},
-    {"LastSaveFailsTwice", MAKER("Models") "[Models]\r\n" MODEL("QZVRCOM\\5"), nullptr, TRUE, IDS_SUCCESS,
+     "", 1, "TIIwW", "3:01 00 00 00", "util 53 31 setup 130", "2"},
+    {"LastSaveFailsTwice", MAKER("Models") "[Models]\r\n" MODEL("QZVRCOM\\5"), nullptr, TRUE, IDS_ERROR,
      "QZVRCOM\\5=COM5", 0, "TIIww", "3:FF FF FF FF", "setup 130 setup 132", "23"},
 };
 
@@ -137,6 +140,36 @@ TEST_F(CWalkTest, FallbackRemovesItsDeviceWhenTheRetryFails)
     EXPECT_EQ(expected, DescribeEvents(m_recorder.Events()));
     ASSERT_EQ(1u, m_boxes.m_boxes.size());
     EXPECT_EQ(SystemText(ERROR_FILE_NOT_FOUND), m_boxes.m_boxes[0].text);
+    EXPECT_EQ(IDS_ERROR, m_data.m_nResultId);
+}
+
+// While a failed write leaves the temporary value in place, a port whose
+// number cannot be forced gets none, and that value never enters the
+// working copy: the end of the walk restores the working copy alone.
+TEST_F(CWalkTest, TemporaryValueLeftByAFailedWriteIsNeverTakenIn)
+{
+    m_log.m_failWrites = "2";
+    EXPECT_TRUE(Walk(PortsInf(MAKER("Models") "[Models]\r\n" MODEL("QZVRCOM\\5") MODEL("QZVRCOM\\1")).c_str()));
+    EXPECT_EQ("TIIwIIW", m_log.m_sequence);
+    EXPECT_EQ("3:11 00 00 00", ReadArbiterValue());
+    ASSERT_EQ(1u, m_boxes.m_boxes.size());
+    EXPECT_EQ(SystemText(ERROR_NO_LOG_SPACE), m_boxes.m_boxes[0].text);
+    EXPECT_EQ(IDS_ERROR, m_data.m_nResultId);
+}
+
+// A driver refused for another reason than a missing device creates no
+// device; the number reserved for it is free again.
+TEST_F(CWalkTest, RefusedDriverCreatesNoDevice)
+{
+    m_log.m_failIds.push_back("QZVRCOM\\5");
+    m_log.m_dwFailError = ERROR_SERVICE_MARKED_FOR_DELETE;
+    m_log.m_bFailWithoutDevice = true;
+    EXPECT_TRUE(Walk(PortsInf(MAKER("Models") "[Models]\r\n" MODEL("QZVRCOM\\5")).c_str()));
+    EXPECT_EQ("", Devices());
+    EXPECT_EQ("TIW", m_log.m_sequence);
+    EXPECT_EQ("3:01 00 00 00", ReadArbiterValue());
+    ASSERT_EQ(1u, m_boxes.m_boxes.size());
+    EXPECT_EQ(SystemText(ERROR_SERVICE_MARKED_FOR_DELETE), m_boxes.m_boxes[0].text);
     EXPECT_EQ(IDS_ERROR, m_data.m_nResultId);
 }
 

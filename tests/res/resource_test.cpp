@@ -250,6 +250,8 @@ const CStringRow STRING_ROWS[] = {
     {117, "Error", nullptr},
     {118, "3.0.0.7", nullptr},
     {119, "VANTORIS", nullptr},
+    {120, "A COM port did not get the COM number in its hardware ID.",
+          "ハードウェア ID の COM 番号を取得できなかった COM ポートがあります。"},
     {207, nullptr, "ドライバファイルが見つからないために\nインストールできません。"},
     {3000, "qzvrcom_installer", nullptr},
     {57345, "&About...", "バージョン情報(&A)..."},

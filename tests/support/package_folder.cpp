@@ -1,6 +1,8 @@
 // Sample package folder for tests that install.
 #include "package_folder.h"
 
+#include <string.h>
+
 #include "uidriver/ui_driver.h"
 
 namespace {
@@ -51,14 +53,47 @@ DWORD RunPackageSetup(const char* pszArguments)
     return dwExitCode;
 }
 
-CCurrentDirectory::CCurrentDirectory(const char* pszFolder)
+namespace {
+
+typedef DWORD(WINAPI* GetModuleFileNameAProc)(HMODULE, LPSTR, DWORD);
+GetModuleFileNameAProc g_pfnGetModuleFileNameA = nullptr;
+std::string g_programPath;
+
+// Answers like GetModuleFileNameA: the length copied, or nSize with a
+// truncated copy and ERROR_INSUFFICIENT_BUFFER.
+DWORD WINAPI FakeGetModuleFileNameA(HMODULE hModule, LPSTR pszPath, DWORD nSize)
 {
+    if (hModule != nullptr && hModule != GetModuleHandleW(nullptr)) {
+        return g_pfnGetModuleFileNameA(hModule, pszPath, nSize);
+    }
+    if (nSize == 0) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
+    DWORD cchPath = static_cast<DWORD>(g_programPath.size());
+    DWORD cchCopy = cchPath < nSize ? cchPath : nSize - 1;
+    memcpy(pszPath, g_programPath.c_str(), cchCopy);
+    pszPath[cchCopy] = '\0';
+    if (cchCopy < cchPath) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return nSize;
+    }
+    return cchPath;
+}
+
+} // namespace
+
+CStartFolder::CStartFolder(const char* pszFolder)
+    : m_moduleName("kernel32.dll", "GetModuleFileNameA", reinterpret_cast<void*>(FakeGetModuleFileNameA))
+{
+    g_pfnGetModuleFileNameA = reinterpret_cast<GetModuleFileNameAProc>(m_moduleName.Original());
+    g_programPath = std::string(pszFolder) + "setup.exe";
     m_szPrevious[0] = '\0';
     GetCurrentDirectoryA(MAX_PATH, m_szPrevious);
     SetCurrentDirectoryA(pszFolder);
 }
 
-CCurrentDirectory::~CCurrentDirectory()
+CStartFolder::~CStartFolder()
 {
     SetCurrentDirectoryA(m_szPrevious);
 }

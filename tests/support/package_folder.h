@@ -1,11 +1,13 @@
 // The sample driver package with setup.exe beside it, copied into the
-// prefix the way a user's release folder holds them, and the current
-// directory set to it for in-process runs.
+// prefix the way a user's release folder holds them, and in-process runs
+// started from it.
 #pragma once
 
 #include <windows.h>
 
 #include <string>
+
+#include "iat_patch.h"
 
 // Copies the build's sample package and setup.exe into C:\package (once per
 // process) and returns that folder with a trailing backslash.
@@ -18,14 +20,18 @@ std::string PackageSetupPath();
 // returns its exit code, or 0x12345678 when it could not be run.
 DWORD RunPackageSetup(const char* pszArguments);
 
-// Makes pszFolder the current directory while the object lives.
-class CCurrentDirectory {
+// While the object lives, an in-process run behaves as setup.exe started
+// from pszFolder (with a trailing backslash): pszFolder is the current
+// directory, and GetModuleFileNameA of the program answers pszFolder +
+// "setup.exe". Other modules' paths are passed through.
+class CStartFolder {
 public:
-    explicit CCurrentDirectory(const char* pszFolder);
-    ~CCurrentDirectory();
-    CCurrentDirectory(const CCurrentDirectory&) = delete;
-    CCurrentDirectory& operator=(const CCurrentDirectory&) = delete;
+    explicit CStartFolder(const char* pszFolder);
+    ~CStartFolder();
+    CStartFolder(const CStartFolder&) = delete;
+    CStartFolder& operator=(const CStartFolder&) = delete;
 
 private:
     char m_szPrevious[MAX_PATH];
+    CIatPatch m_moduleName;
 };

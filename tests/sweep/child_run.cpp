@@ -87,8 +87,11 @@ void ReadOutcome(const std::string& strResultFile, RunOutcome& outcome) {
 
 RunOutcome StartChild(const std::string& strArguments, const std::string& strResultFile, DWORD dwTimeoutMs) {
     RunOutcome outcome;
-    char szSelf[MAX_PATH];
-    GetModuleFileNameA(nullptr, szSelf, MAX_PATH);
+    // The wide call: the ANSI one answers the package's setup.exe here.
+    wchar_t szWideSelf[MAX_PATH] = L"";
+    GetModuleFileNameW(nullptr, szWideSelf, MAX_PATH);
+    char szSelf[MAX_PATH * 2] = "";
+    WideCharToMultiByte(CP_ACP, 0, szWideSelf, -1, szSelf, sizeof(szSelf), nullptr, nullptr);
     std::string strCommand = std::string("\"") + szSelf + "\" " + strArguments;
     DeleteFileA(strResultFile.c_str());
     STARTUPINFOA startup = {};

@@ -61,7 +61,7 @@
     X("kernel32.dll", FindClose, ZERO, ERROR_INVALID_HANDLE, RELEASE, FIND, 0, SWEEP_RELEASES) \
     X("kernel32.dll", GetWindowsDirectoryA, ZERO, ERROR_ACCESS_DENIED, NONE, NONE, 0, nullptr) \
     X("kernel32.dll", GetSystemDirectoryA, ZERO, ERROR_ACCESS_DENIED, NONE, NONE, 0, nullptr) \
-    X("kernel32.dll", GetCurrentDirectoryA, ZERO, ERROR_ACCESS_DENIED, NONE, NONE, 0, nullptr) \
+    X("kernel32.dll", GetModuleFileNameA, ZERO, ERROR_ACCESS_DENIED, NONE, NONE, 0, nullptr) \
     X("kernel32.dll", CreateMutexA, ZERO, ERROR_ACCESS_DENIED, ACQUIRE, HELD, -1, nullptr) \
     X("kernel32.dll", LoadLibraryA, ZERO, ERROR_MOD_NOT_FOUND, ACQUIRE, HELD, -1, nullptr) \
     X("kernel32.dll", LoadLibraryExA, ZERO, ERROR_MOD_NOT_FOUND, ACQUIRE, HELD, -1, nullptr) \
@@ -87,7 +87,6 @@
     X("setupapi.dll", SetupDiCreateDeviceInfoA, ZERO, ERROR_ACCESS_DENIED, NONE, NONE, 0, nullptr) \
     X("setupapi.dll", SetupDiCallClassInstaller, ZERO, ERROR_ACCESS_DENIED, NONE, NONE, 0, nullptr) \
     X("setupapi.dll", SetupDiOpenDevRegKey, ONES, ERROR_ACCESS_DENIED, ACQUIRE, KEY, -1, nullptr) \
-    X("setupapi.dll", SetupDiDeleteDevRegKey, ZERO, ERROR_ACCESS_DENIED, NONE, NONE, 0, nullptr) \
     X("setupapi.dll", SetupDiGetINFClassA, ZERO, ERROR_ACCESS_DENIED, NONE, NONE, 0, nullptr) \
     X("setupapi.dll", SetupOpenInfFileA, ONES, ERROR_ACCESS_DENIED, ACQUIRE, INF, -1, nullptr) \
     X("setupapi.dll", SetupCloseInfFile, ZERO, 0, RELEASE, INF, 0, SWEEP_RELEASES) \
@@ -95,6 +94,7 @@
     X("setupapi.dll", SetupFindNextLine, ZERO, ERROR_LINE_NOT_FOUND, NONE, NONE, 0, nullptr) \
     X("setupapi.dll", SetupGetStringFieldA, ZERO, ERROR_INVALID_PARAMETER, NONE, NONE, 0, nullptr) \
     X("setupapi.dll", SetupCopyOEMInfA, ZERO, ERROR_ACCESS_DENIED, NONE, NONE, 0, nullptr) \
+    X("setupapi.dll", SetupUninstallOEMInfA, ZERO, ERROR_ACCESS_DENIED, NONE, NONE, 0, nullptr) \
     X("setupapi.dll", SetupGetFieldCount, ZERO, ERROR_INVALID_PARAMETER, NONE, NONE, 0, nullptr) \
     X("msvcrt.dll", fopen, ZERO, ERROR_ACCESS_DENIED, ACQUIRE, STREAM, -1, nullptr) \
     X("msvcrt.dll", setvbuf, CODE, ERROR_NOT_ENOUGH_MEMORY, NONE, NONE, 0, nullptr) \

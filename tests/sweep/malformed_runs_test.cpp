@@ -34,7 +34,7 @@ bool AreHeapsValid() {
 
 // RunSetup in-process from pszFolder; boxes are answered at once.
 int RunSilently(const char* pszFolder, const wchar_t* pszCommandLine) {
-    CCurrentDirectory folder(pszFolder);
+    CStartFolder folder(pszFolder);
     CCommandLinePatch commandLine(pszCommandLine);
     CMessageBoxRecorder boxes;
     CMutexCloser mutexes;

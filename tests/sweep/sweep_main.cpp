@@ -242,7 +242,7 @@ int RunPlainByName(const char* pszWhat) {
 
 int main(int nArguments, char** ppszArguments) {
     // Every run starts from the sample package folder, as a user's would.
-    CCurrentDirectory packageFolder(PackageFolder().c_str());
+    CStartFolder packageFolder(PackageFolder().c_str());
     if (nArguments == 7 && strcmp(ppszArguments[1], "--child") == 0) {
         return RunChild(ppszArguments[2], atoi(ppszArguments[3]), atol(ppszArguments[4]), ppszArguments[5],
                         strcmp(ppszArguments[6], "1") == 0);

@@ -83,7 +83,7 @@ protected:
         return std::string(szFolder) + "\\qzvrcom";
     }
 
-    CCurrentDirectory m_package{PackageFolder().c_str()};
+    CStartFolder m_package{PackageFolder().c_str()};
     CTraceRecorder m_recorder;
     CMessageBoxRecorder m_boxes;
     CMutexCloser m_mutexes;

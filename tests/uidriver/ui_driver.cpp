@@ -326,9 +326,14 @@ bool WaitForWindowGone(HWND hWnd, DWORD dwTimeoutMs)
 
 std::string BinaryFolder()
 {
-    char szPath[MAX_PATH] = "";
-    DWORD dwLength = GetModuleFileNameA(nullptr, szPath, ARRAYSIZE(szPath));
-    std::string path(szPath, dwLength < ARRAYSIZE(szPath) ? dwLength : 0);
+    // The wide call: in-process runs stand in for the ANSI one the product uses.
+    wchar_t szWide[MAX_PATH] = L"";
+    DWORD dwLength = GetModuleFileNameW(nullptr, szWide, ARRAYSIZE(szWide));
+    char szPath[MAX_PATH * 2] = "";
+    if (dwLength != 0 && dwLength < ARRAYSIZE(szWide)) {
+        WideCharToMultiByte(CP_ACP, 0, szWide, -1, szPath, sizeof(szPath), nullptr, nullptr);
+    }
+    std::string path(szPath);
     return path.substr(0, path.find_last_of("\\/") + 1);
 }
 

@@ -4,11 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <setupapi.h>
 
 #include <algorithm>
 #include <random>
 
 #include "app/handles.h"
+#include "support/iat_patch.h"
 #include "support/generated_infs.h"
 #include "support/trace_recorder.h"
 #include "trace/trace.h"
@@ -253,6 +255,52 @@ TEST_F(PackageCleanupTest, DeleteFileForceRemovesReadOnlyFilesAndReportsFailures
     EXPECT_FALSE(Exists(readOnly));
     EXPECT_EQ(0, DeleteFileForce(held.c_str()));
     EXPECT_EQ((Names{"util 97", "util 97", "util 97", "util 98 32"}), DescribeEvents(m_recorder.Events()));
+}
+
+// Stand-in for the driver store: records each call; "oem91.inf" is refused.
+std::vector<std::pair<std::string, DWORD>> g_storeCalls;
+void* g_pfnRealUninstallOemInf = nullptr;
+BOOL WINAPI RecordingUninstallOemInf(PCSTR pszInfName, DWORD dwFlags, PVOID pReserved)
+{
+    g_storeCalls.push_back({pszInfName, dwFlags});
+    if (strcmp(pszInfName, "oem91.inf") == 0) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    return reinterpret_cast<decltype(&SetupUninstallOEMInfA)>(g_pfnRealUninstallOemInf)(pszInfName, dwFlags, pReserved);
+}
+
+// Copies in the system's INF folder leave through the driver store, which
+// takes the package and its catalogue along; a refusal falls back to the
+// files. Another folder is never handed to the driver store.
+TEST_F(PackageCleanupTest, SystemFolderCopiesLeaveThroughTheDriverStore)
+{
+    CIatPatch store("setupapi.dll", "SetupUninstallOEMInfA", reinterpret_cast<void*>(RecordingUninstallOemInf));
+    g_pfnRealUninstallOemInf = store.Original();
+    g_storeCalls.clear();
+    WriteInf("qzstore", "AddService=QZSTORE,2,Service\r\n");
+    EXPECT_EQ(1, Clean("QZSTORE"));
+    EXPECT_FALSE(HasInf("qzstore") || HasPnf("qzstore"));
+    EXPECT_TRUE(g_storeCalls.empty());
+
+    char szInf[MAX_PATH] = "";
+    GetWindowsDirectoryA(szInf, MAX_PATH);
+    const std::string system = std::string(szInf) + "\\inf\\";
+    for (const char* pszName : {"oem90", "oem91"}) {
+        ASSERT_TRUE(WriteBytes(system + pszName + ".inf", "AddService=QZSTORE,2,Service\r\n"));
+        ASSERT_TRUE(WriteBytes(system + pszName + ".pnf", "precompiled"));
+    }
+    m_recorder.ClearEvents();
+    EXPECT_EQ(1, DeleteOemInfByService("QZSTORE", nullptr));
+    std::sort(g_storeCalls.begin(), g_storeCalls.end());
+    std::vector<std::pair<std::string, DWORD>> expected = {{"oem90.inf", SUOI_FORCEDELETE}, {"oem91.inf", SUOI_FORCEDELETE}};
+    EXPECT_EQ(expected, g_storeCalls);
+    for (const char* pszFile : {"oem90.inf", "oem90.pnf", "oem91.inf", "oem91.pnf"}) {
+        EXPECT_FALSE(Exists(system + pszFile)) << pszFile;
+    }
+    Names events = DescribeEvents(m_recorder.Events());
+    EXPECT_EQ(1, std::count(events.begin(), events.end(), "util 115 ?"));
+    EXPECT_EQ(1, std::count(events.begin(), events.end(), "util 114 5"));
 }
 
 TEST_F(PackageCleanupTest, DeleteUninstallEntryRemovesOnlyTheNamedEntry)

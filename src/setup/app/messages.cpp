@@ -13,9 +13,16 @@ void ShowStringMessage(HWND hOwner, UINT nStringId, UINT nStyle)
     MessageBoxA(hOwner, szText, "", nStyle);
 }
 
-void ShowLastErrorMessage(const char* pszCaption)
+DWORD GetFailureError()
 {
     DWORD dwError = GetLastError();
+    return dwError != ERROR_SUCCESS ? dwError : ERROR_GEN_FAILURE;
+}
+
+void ShowLastErrorMessage(const char* pszCaption)
+{
+    // Only failures are shown: never "The operation completed successfully".
+    DWORD dwError = GetFailureError();
     CLocalMemory<char> text;
     FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_FROM_SYSTEM,
                    nullptr, dwError, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),

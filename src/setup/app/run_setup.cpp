@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <commctrl.h>
+#include <mbstring.h>
 #include <shellapi.h>
 #include <strsafe.h>
 
@@ -54,21 +55,34 @@ UINT FindFailingCheck()
     return 0;
 }
 
-// Fills the source folder (the current directory) and the target folder
-// (Windows directory + "\qzvrcom"). Returns false when either does not fit
-// its buffer; that folder is then left empty, never truncated.
-bool FillFolders(CDialogData* pData)
+// Fills the source folder with the folder of the running setup.exe: the
+// package installed is the one beside the program, whatever the current
+// directory. Returns false when the path cannot be read or does not fit;
+// the folder is then left empty, never truncated.
+bool FillSourceFolder(CDialogData* pData)
 {
-    DWORD dwSourceLength = GetCurrentDirectoryA(SETUP_PATH_LENGTH, pData->m_szSourceDir);
-    bool bSourceFits = dwSourceLength != 0 && dwSourceLength < SETUP_PATH_LENGTH;
-    if (!bSourceFits) {
-        // An empty source would make the package copy search the root of
-        // the drive.
+    DWORD dwLength = GetModuleFileNameA(nullptr, pData->m_szSourceDir, SETUP_PATH_LENGTH);
+    unsigned char* pSeparator = nullptr;
+    if (dwLength != 0 && dwLength < SETUP_PATH_LENGTH) {
+        // Multibyte-aware: a trail byte equal to '\' is not a separator.
+        pSeparator = _mbsrchr(reinterpret_cast<unsigned char*>(pData->m_szSourceDir), '\\');
+    }
+    if (pSeparator == nullptr) {
         pData->m_szSourceDir[0] = '\0';
-        if (IsTraceEnabled(TRACE_ERROR)) TraceEvent(g_guidSetupComponent, 123, static_cast<DWORD>(dwSourceLength));
+        if (IsTraceEnabled(TRACE_ERROR)) TraceEvent(g_guidSetupComponent, 123, static_cast<DWORD>(dwLength));
+    } else {
+        *pSeparator = '\0';
     }
     if (IsTraceEnabled(TRACE_FLOW)) TraceEvent(g_guidSetupComponent, 26, pData->m_szSourceDir);
+    return pSeparator != nullptr;
+}
 
+// Fills the source folder and the target folder (Windows directory +
+// "\qzvrcom"). Returns false when either does not fit its buffer; that
+// folder is then left empty, never truncated.
+bool FillFolders(CDialogData* pData)
+{
+    bool bSourceFits = FillSourceFolder(pData);
     UINT nLength = GetWindowsDirectoryA(pData->m_szTargetDir, SETUP_PATH_LENGTH);
     if (nLength == 0) {
         ShowLastErrorMessage("Error");
@@ -80,6 +94,27 @@ bool FillFolders(CDialogData* pData)
     }
     if (IsTraceEnabled(TRACE_FLOW)) TraceEvent(g_guidSetupComponent, 27, pData->m_szTargetDir);
     return bSourceFits && bTargetFits;
+}
+
+// An install needs both INF files beside the program. Without them it would
+// install whatever an earlier installation left in the target folder.
+bool HasPackageInfs(const CDialogData* pData)
+{
+    static const UINT s_anInfNames[] = {IDS_BUS_INF, IDS_FUNCTION_INF};
+    for (UINT nStringId : s_anInfNames) {
+        char szName[SETUP_PATH_LENGTH] = "";
+        char szPath[SETUP_PATH_LENGTH] = "";
+        LoadStringA(GetModuleHandleA(nullptr), nStringId, szName, SETUP_PATH_LENGTH);
+        DWORD dwAttributes = INVALID_FILE_ATTRIBUTES;
+        if (SUCCEEDED(StringCchPrintfA(szPath, SETUP_PATH_LENGTH, "%s\\%s", pData->m_szSourceDir, szName))) {
+            dwAttributes = GetFileAttributesA(szPath);
+        }
+        if (dwAttributes == INVALID_FILE_ATTRIBUTES || (dwAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+            if (IsTraceEnabled(TRACE_ERROR)) TraceEvent(g_guidSetupComponent, 135, szName);
+            return false;
+        }
+    }
+    return true;
 }
 
 // Silent runs: the worker starts at once and the main thread waits for it.
@@ -135,8 +170,10 @@ int RunSetup()
         ShowStringMessage(nullptr, nFailure, MB_ICONINFORMATION);
         return EXIT_FAILED;
     }
-    if (!FillFolders(&data) && data.m_bInstall) {
-        // An install must never copy from or into a shortened folder.
+    // An install must never copy from or into a shortened folder, nor go
+    // on without its package: it is refused before anything changes.
+    bool bFoldersFit = FillFolders(&data);
+    if (data.m_bInstall && (!bFoldersFit || !HasPackageInfs(&data))) {
         ShowStringMessage(nullptr, IDS_ERROR, MB_ICONINFORMATION);
         return EXIT_FAILED;
     }

@@ -39,6 +39,17 @@ BOOL CanOpenArbiter()
     return TRUE;
 }
 
+// Byte index and mask of COM number nPort (1 or more).
+DWORD PortIndex(DWORD nPort)
+{
+    return (nPort - 1) / 8;
+}
+
+BYTE PortMask(DWORD nPort)
+{
+    return static_cast<BYTE>(1u << ((nPort - 1) % 8));
+}
+
 LONG OpenArbiterKey(CRegistryKey& hKey)
 {
     return RegOpenKeyExA(HKEY_LOCAL_MACHINE, c_szArbiterKey, 0, KEY_ALL_ACCESS, hKey.AddressOf());
@@ -99,12 +110,11 @@ BOOL CComDB::ReservePort(DWORD nPort)
     if (OpenArbiterKey(hKey) != ERROR_SUCCESS) {
         return FALSE;
     }
-    // Compared in 64 bits so that 8 x size cannot wrap.
-    if (nPort < 1 || static_cast<ULONGLONG>(nPort) > 8ULL * m_cbData) {
+    if (!IsPortInRange(nPort)) {
         return FALSE;
     }
-    DWORD nIndex = (nPort - 1) / 8;
-    BYTE nMask = static_cast<BYTE>(1u << ((nPort - 1) % 8));
+    DWORD nIndex = PortIndex(nPort);
+    BYTE nMask = PortMask(nPort);
     if ((m_pData[nIndex] & nMask) != 0) {
         return FALSE;
     }
@@ -130,4 +140,51 @@ BOOL CComDB::Save()
         return FALSE;
     }
     return RegSetValueExA(hKey.Get(), c_szArbiterValue, 0, m_dwType, m_pData, m_cbData) == ERROR_SUCCESS;
+}
+
+BOOL CComDB::MergeCurrentValue()
+{
+    if (m_pData == nullptr) {
+        return FALSE;
+    }
+    CHeapBlock current(HeapAlloc(GetProcessHeap(), 0, m_cbData));
+    CRegistryKey hKey;
+    if (!current.IsValid() || OpenArbiterKey(hKey) != ERROR_SUCCESS) {
+        return FALSE;
+    }
+    DWORD dwType = 0;
+    DWORD cbData = m_cbData;
+    BYTE* pCurrent = static_cast<BYTE*>(current.Get());
+    if (RegQueryValueExA(hKey.Get(), c_szArbiterValue, nullptr, &dwType, pCurrent, &cbData) != ERROR_SUCCESS ||
+        dwType != m_dwType || cbData != m_cbData) {
+        return FALSE;
+    }
+    for (DWORD i = 0; i < m_cbData; ++i) {
+        m_pData[i] = static_cast<BYTE>(m_pData[i] | pCurrent[i]);
+    }
+    return TRUE;
+}
+
+BOOL CComDB::IsPortInRange(DWORD nPort) const
+{
+    // Compared in 64 bits so that 8 x size cannot wrap.
+    return nPort >= 1 && static_cast<ULONGLONG>(nPort) <= 8ULL * m_cbData;
+}
+
+BOOL CComDB::IsPortInUse(DWORD nPort) const
+{
+    return IsPortInRange(nPort) && (m_pData[PortIndex(nPort)] & PortMask(nPort)) != 0;
+}
+
+void CComDB::ReleasePort(DWORD nPort)
+{
+    if (IsPortInRange(nPort)) {
+        m_pData[PortIndex(nPort)] = static_cast<BYTE>(m_pData[PortIndex(nPort)] & ~PortMask(nPort));
+    }
+}
+
+DWORD CComDB::GetPortLimit() const
+{
+    ULONGLONG nLimit = 8ULL * m_cbData;
+    return nLimit > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<DWORD>(nLimit);
 }

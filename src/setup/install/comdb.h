@@ -18,8 +18,21 @@ public:
     BOOL ReservePort(DWORD nPort);
     // Writes the working copy back.
     BOOL Save();
+    // Adds the numbers that "ComDB" marks now to the working copy: the
+    // system's claims for ports whose number was not forced. Only while no
+    // temporary value stands.
+    BOOL MergeCurrentValue();
+    // Nonzero when nPort lies in the bitmap and the working copy marks it.
+    BOOL IsPortInUse(DWORD nPort) const;
+    // Marks nPort free again in the working copy; the next Save writes it.
+    void ReleasePort(DWORD nPort);
+    // Highest COM number the bitmap holds (8 x its size); 0 when not loaded.
+    DWORD GetPortLimit() const;
 
     BYTE* m_pData;
     DWORD m_cbData;
     DWORD m_dwType;
+
+private:
+    BOOL IsPortInRange(DWORD nPort) const;
 };

@@ -12,9 +12,13 @@
 #include "../app/messages.h"
 #include "../trace/trace.h"
 #include "comdb.h"
+#include "port_check.h"
 
 // Hardware ID buffer, NUL included.
 #define SETUP_HARDWARE_ID_LENGTH 200
+// The most COM numbers the system's arbiter database can hold
+// (COMDB_MAX_PORTS_ARBITRATED of the Ports class library).
+#define SETUP_MAX_ARBITRATED_PORTS 4096
 
 namespace {
 
@@ -41,13 +45,17 @@ BOOL ReadModelsSectionName(INFCONTEXT* pLine, char* pszSection)
     return TRUE;
 }
 
-// The COM number after the first backslash, read as strtoul reads base 10
-// but without a sign: leading white space skipped, stop at the first
-// non-digit, no digits give 0. Too large a number saturates; the arbiter
+// The COM number after the first backslash, read as strtoul reads base 10:
+// leading white space skipped, an optional '+', stop at the first
+// non-digit, no digits give 0. A '-' gives no number (0), since strtoul
+// would turn it into a huge one. Too large a number saturates; the arbiter
 // rejects it like any number beyond its bitmap.
 DWORD ReadComNumber(const unsigned char* pszText)
 {
     while (*pszText == ' ' || (*pszText >= '\t' && *pszText <= '\r')) {
+        ++pszText;
+    }
+    if (*pszText == '+') {
         ++pszText;
     }
     DWORD nNumber = 0;
@@ -76,6 +84,36 @@ void SaveAfterReservation(CComDB& comDb, WalkState* pWalk)
     pWalk->bSavePending = !comDb.Save();
 }
 
+// Highest COM number whose forcing is checked. Without a loaded bitmap no
+// number could be forced, so every number an arbiter can hold is checked.
+DWORD GetCheckedPortLimit(const CComDB& comDb)
+{
+    return comDb.GetPortLimit() != 0 ? comDb.GetPortLimit() : SETUP_MAX_ARBITRATED_PORTS;
+}
+
+// After a successful installation every present device with the ID must be
+// named COM<nPort>. When one is not, the run fails but the device stays
+// installed. Returns true when no device holds the number.
+bool CheckPortNumber(CDialogData* pData, const char* pszHardwareId, DWORD nPort, const CComDB& comDb)
+{
+    if (nPort < 1 || nPort > GetCheckedPortLimit(comDb)) {
+        return false; // no number, or one no arbiter could give
+    }
+    PortNameCount count;
+    CountPortNames(pszHardwareId, nPort, &count);
+    if (count.nDevices != 0 && count.nWanted == count.nDevices) {
+        return false;
+    }
+    if (IsTraceEnabled(TRACE_ERROR)) {
+        TraceEvent(g_guidSetupComponent, 133, pszHardwareId, nPort, count.szOther);
+    }
+    // A device failure is the graver result and stays.
+    if (pData->m_nResultId == IDS_SUCCESS) {
+        pData->m_nResultId = IDS_WRONG_PORT_NUMBER;
+    }
+    return count.nWanted == 0;
+}
+
 // Installs one models line's device with its COM number forced. FALSE when
 // the installation failed; the line itself may be skipped (TRUE).
 BOOL InstallModelsLine(CDialogData* pData, INFCONTEXT* pLine, const char* pszInfPath, CComDB& comDb,
@@ -101,10 +139,24 @@ BOOL InstallModelsLine(CDialogData* pData, INFCONTEXT* pLine, const char* pszInf
     if (IsTraceEnabled(TRACE_FLOW)) {
         TraceEvent(g_guidSetupComponent, 50, nPort);
     }
+    BOOL bWasInUse = comDb.IsPortInUse(nPort);
     BOOL bReserved = comDb.ReservePort(nPort);
-    if (!InstallDeviceDriver(szHardwareId, pszInfPath, &pWalk->bRebootRequired)) {
+    // Marked by this line's reservation, also when its temporary write failed.
+    bool bMarkedHere = !bWasInUse && comDb.IsPortInUse(nPort);
+    BOOL bInstalled = InstallDeviceDriver(szHardwareId, pszInfPath, &pWalk->bRebootRequired);
+    DWORD dwError = GetFailureError();
+    // A port whose number was not forced took what the system gave it;
+    // the next write of the working copy must not mark that number free.
+    // Not while a temporary value may still stand: it claims every number.
+    if (!bReserved && !pWalk->bSavePending) {
+        comDb.MergeCurrentValue();
+    }
+    if (!bInstalled) {
         // The box shows the installation's error, whatever Save leaves.
-        DWORD dwError = GetLastError();
+        // No device holds the number: it is free again for the system.
+        if (bMarkedHere) {
+            comDb.ReleasePort(nPort);
+        }
         if (bReserved) {
             SaveAfterReservation(comDb, pWalk);
         }
@@ -115,6 +167,11 @@ BOOL InstallModelsLine(CDialogData* pData, INFCONTEXT* pLine, const char* pszInf
     }
     if (pWalk->bRebootRequired) {
         pData->m_bRebootRequired = 1;
+    }
+    // Checked before the working copy is written, so that a number no
+    // device took is released by that same write.
+    if (CheckPortNumber(pData, szHardwareId, nPort, comDb) && bMarkedHere) {
+        comDb.ReleasePort(nPort);
     }
     if (bReserved) {
         SaveAfterReservation(comDb, pWalk);
@@ -140,7 +197,7 @@ void InstallModelsSection(CDialogData* pData, HINF hInf, const char* pszSection,
 
 // A temporary value left by the walk's last failed write would claim every
 // COM number for good: the working copy is written once more.
-void RestoreWorkingCopy(CComDB& comDb)
+bool RestoreWorkingCopy(CComDB& comDb)
 {
     if (IsTraceEnabled(TRACE_ERROR)) {
         TraceEvent(g_guidSetupComponent, 130);
@@ -149,9 +206,12 @@ void RestoreWorkingCopy(CComDB& comDb)
         if (IsTraceEnabled(TRACE_FLOW)) {
             TraceEvent(g_guidSetupComponent, 131);
         }
-    } else if (IsTraceEnabled(TRACE_ERROR)) {
+        return true;
+    }
+    if (IsTraceEnabled(TRACE_ERROR)) {
         TraceEvent(g_guidSetupComponent, 132);
     }
+    return false;
 }
 
 } // namespace
@@ -187,8 +247,10 @@ BOOL InstallDevicesFromInf(CDialogData* pData, const char* pszInfPath)
         }
         InstallModelsSection(pData, hInf.Get(), szSection, pszInfPath, comDb, &walk);
     } while (SetupFindNextLine(&manufacturer, &manufacturer));
-    if (walk.bSavePending) {
-        RestoreWorkingCopy(comDb);
+    if (walk.bSavePending && !RestoreWorkingCopy(comDb)) {
+        // The temporary value claims every COM number: no port of any
+        // vendor would get one. The run must not pass for a success.
+        pData->m_nResultId = IDS_ERROR;
     }
     return TRUE;
 }

@@ -9,6 +9,7 @@
 
 #include "../app/dialog_data.h"
 #include "../app/handles.h"
+#include "../app/messages.h"
 #include "../app/system_library.h"
 #include "../trace/trace.h"
 
@@ -38,7 +39,7 @@ DWORD InstallOnNewDevice(const char* pszHardwareId, const BYTE* pProperty, DWORD
     GUID guidClass;
     char szClassName[MAX_CLASS_NAME_LEN] = "";
     if (!SetupDiGetINFClassA(pszInfPath, &guidClass, szClassName, MAX_CLASS_NAME_LEN, nullptr)) {
-        DWORD dwError = GetLastError();
+        DWORD dwError = GetFailureError();
         if (IsTraceEnabled(TRACE_ERROR)) {
             TraceEvent(g_guidUtilComponent, 48, dwError);
         }
@@ -46,7 +47,7 @@ DWORD InstallOnNewDevice(const char* pszHardwareId, const BYTE* pProperty, DWORD
     }
     CDeviceList hList(SetupDiCreateDeviceInfoList(&guidClass, nullptr));
     if (!hList.IsValid()) {
-        DWORD dwError = GetLastError();
+        DWORD dwError = GetFailureError();
         if (IsTraceEnabled(TRACE_ERROR)) {
             TraceEvent(g_guidUtilComponent, 49, dwError);
         }
@@ -56,21 +57,21 @@ DWORD InstallOnNewDevice(const char* pszHardwareId, const BYTE* pProperty, DWORD
     device.cbSize = sizeof(device);
     if (!SetupDiCreateDeviceInfoA(hList.Get(), szClassName, &guidClass, nullptr, nullptr, DICD_GENERATE_ID,
                                   &device)) {
-        DWORD dwError = GetLastError();
+        DWORD dwError = GetFailureError();
         if (IsTraceEnabled(TRACE_ERROR)) {
             TraceEvent(g_guidUtilComponent, 50, dwError);
         }
         return dwError;
     }
     if (!SetupDiSetDeviceRegistryPropertyA(hList.Get(), &device, SPDRP_HARDWAREID, pProperty, cbProperty)) {
-        DWORD dwError = GetLastError();
+        DWORD dwError = GetFailureError();
         if (IsTraceEnabled(TRACE_ERROR)) {
             TraceEvent(g_guidUtilComponent, 51, dwError);
         }
         return dwError;
     }
     if (!SetupDiCallClassInstaller(DIF_REGISTERDEVICE, hList.Get(), &device)) {
-        DWORD dwError = GetLastError();
+        DWORD dwError = GetFailureError();
         if (IsTraceEnabled(TRACE_ERROR)) {
             TraceEvent(g_guidUtilComponent, 52, dwError);
         }
@@ -79,7 +80,7 @@ DWORD InstallOnNewDevice(const char* pszHardwareId, const BYTE* pProperty, DWORD
     if (UpdateDriver(pszHardwareId, pszInfPath, pbRebootRequired)) {
         return ERROR_SUCCESS;
     }
-    DWORD dwError = GetLastError();
+    DWORD dwError = GetFailureError();
     if (IsTraceEnabled(TRACE_ERROR)) {
         TraceEvent(g_guidUtilComponent, 53, dwError);
     }
@@ -109,9 +110,18 @@ BOOL InstallDeviceDriver(const char* pszHardwareId, const char* pszInfPath, BOOL
         }
         return TRUE;
     }
-    // Typically no device has this ID yet: create one and try again. The
-    // first attempt's error is of no further use.
-    DWORD dwError = InstallOnNewDevice(pszHardwareId, reinterpret_cast<const BYTE*>(szProperty),
+    // Only a missing device is made good by creating one. Any other refusal
+    // (a bad signature, a service marked for deletion) would refuse the new
+    // device too, which would then stand beside the old one with its ID.
+    DWORD dwError = GetFailureError();
+    if (dwError != ERROR_NO_SUCH_DEVINST) {
+        if (IsTraceEnabled(TRACE_ERROR)) {
+            TraceEvent(g_guidUtilComponent, 54, dwError);
+        }
+        SetLastError(dwError);
+        return FALSE;
+    }
+    dwError = InstallOnNewDevice(pszHardwareId, reinterpret_cast<const BYTE*>(szProperty),
                                        static_cast<DWORD>(cchHardwareId + 2), pszInfPath, pbRebootRequired);
     SetLastError(dwError);
     return dwError == ERROR_SUCCESS;

@@ -39,8 +39,10 @@ bool BuildTargetPath(const CDialogData* pData, UINT nStringId, char* pszPath)
 // Copies one file of the source folder over whatever the target holds.
 void CopyPackageFile(const CDialogData* pData, const char* pszFileName)
 {
+    char szSource[SETUP_PATH_LENGTH];
     char szTarget[SETUP_PATH_LENGTH];
-    if (!BuildPath(szTarget, pData->m_szTargetDir, pszFileName)) {
+    if (!BuildPath(szSource, pData->m_szSourceDir, pszFileName) ||
+        !BuildPath(szTarget, pData->m_szTargetDir, pszFileName)) {
         if (IsTraceEnabled(TRACE_ERROR)) {
             TraceEvent(g_guidSetupComponent, 120, pszFileName);
         }
@@ -54,8 +56,7 @@ void CopyPackageFile(const CDialogData* pData, const char* pszFileName)
     if (!SetFileAttributesA(szTarget, FILE_ATTRIBUTE_NORMAL)) {
         TraceLastError(g_guidSetupComponent, 39);
     }
-    // The bare name resolves against the current directory, the source folder.
-    if (!CopyFileA(pszFileName, szTarget, FALSE)) {
+    if (!CopyFileA(szSource, szTarget, FALSE)) {
         TraceLastError(g_guidSetupComponent, 40);
     }
 }

@@ -175,6 +175,15 @@ void TraceEvent(const GUID& guidComponent, USHORT nEvent, const char* pszFirst, 
                  StringArgumentSize(pszSecond), &pValue, sizeof(pValue), END_OF_ARGUMENTS);
 }
 
+void TraceEvent(const GUID& guidComponent, USHORT nEvent, const char* pszFirst, DWORD dwValue,
+                const char* pszSecond)
+{
+    CLastErrorKeeper keeper;
+    TraceMessage(CurrentLogger(), TRACE_EVENT_MESSAGE_FLAGS, &guidComponent, nEvent,
+                 StringArgument(pszFirst), StringArgumentSize(pszFirst), &dwValue, sizeof(dwValue),
+                 StringArgument(pszSecond), StringArgumentSize(pszSecond), END_OF_ARGUMENTS);
+}
+
 void TraceLastError(const GUID& guidComponent, USHORT nEvent)
 {
     if (!IsTraceEnabled(TRACE_ERROR)) {

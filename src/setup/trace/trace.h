@@ -46,6 +46,8 @@ void TraceEvent(const GUID& guidComponent, USHORT nEvent, const char* pszValue);
 void TraceEvent(const GUID& guidComponent, USHORT nEvent, const char* pszFirst, const char* pszSecond);
 void TraceEvent(const GUID& guidComponent, USHORT nEvent, const char* pszFirst, const char* pszSecond,
                 const void* pValue);
+void TraceEvent(const GUID& guidComponent, USHORT nEvent, const char* pszFirst, DWORD dwValue,
+                const char* pszSecond);
 
 // The common TRACE_ERROR site: tests the flag, then reads the thread's last
 // error and sends it.

@@ -138,14 +138,11 @@ PortNameResult ReadPortName(HDEVINFO hList, SP_DEVINFO_DATA* pDevice, CLocalBloc
     return PORT_NAME_READ;
 }
 
+// The class installer removes the device and both of its keys. The driver
+// key must still be there when it runs: the Ports class installer reads it
+// to know the device for a COM port and only then releases its number.
 ActionOutcome RemoveDevice(HDEVINFO hList, SP_DEVINFO_DATA* pDevice, DeviceWalk& walk)
 {
-    if (!SetupDiDeleteDevRegKey(hList, pDevice, DICS_FLAG_GLOBAL, 0xFFFFFFFF, DIREG_DRV)) {
-        walk.m_dwError = GetLastError();
-        if (IsTraceEnabled(TRACE_ERROR)) {
-            TraceEvent(g_guidUtilComponent, 64, walk.m_dwError);
-        }
-    }
     if (!SetupDiCallClassInstaller(DIF_REMOVE, hList, pDevice)) {
         walk.m_dwError = GetLastError();
         if (IsTraceEnabled(TRACE_ERROR)) {

@@ -5,6 +5,7 @@
 
 #include <mbctype.h>
 #include <mbstring.h>
+#include <setupapi.h>
 #include <stdint.h>
 #include <string.h>
 #include <strsafe.h>
@@ -146,12 +147,28 @@ UINT BuildPnfPath(const char* pszPath, char* pszPnfPath)
     return 0;
 }
 
-// Deletes the INF at pszPath and its .pnf file; *pnResult takes the result
-// of each deletion attempted. The .pnf goes first, and an INF whose .pnf
-// cannot be deleted is kept: the next uninstall finds it by its content and
-// tries both again, whereas a .pnf left beside a deleted INF would be found
-// by nothing.
-void DeleteInfAndPnf(const char* pszPath, int* pnResult)
+// Removes an INF of the system's INF folder through the driver store, which
+// takes the driver package and its catalogue along; deleting the files alone
+// would leave the package there to be installed again. 0 when that failed.
+int UninstallFromDriverStore(const char* pszFileName)
+{
+    if (!SetupUninstallOEMInfA(pszFileName, SUOI_FORCEDELETE, nullptr)) {
+        TraceLastError(g_guidUtilComponent, 114);
+        return 0;
+    }
+    if (IsTraceEnabled(TRACE_FLOW)) {
+        TraceEvent(g_guidUtilComponent, 115, pszFileName);
+    }
+    return 1;
+}
+
+// Removes the INF pszFileName at pszPath and its .pnf file; *pnResult takes
+// the result of each removal attempted. The .pnf goes first, and an INF
+// whose .pnf cannot be deleted is kept: the next uninstall finds it by its
+// content and tries both again, whereas a .pnf left beside a removed INF
+// would be found by nothing. An INF of the system's folder is removed
+// through the driver store; the file is deleted when that fails.
+void DeleteInfAndPnf(const char* pszPath, const char* pszFileName, bool bDriverStore, int* pnResult)
 {
     char szPnfPath[SETUP_PATH_LENGTH] = "";
     UINT nPnfFailure = BuildPnfPath(pszPath, szPnfPath);
@@ -164,7 +181,10 @@ void DeleteInfAndPnf(const char* pszPath, int* pnResult)
             return;
         }
     }
-    *pnResult = DeleteFileForce(pszPath);
+    *pnResult = bDriverStore ? UninstallFromDriverStore(pszFileName) : 0;
+    if (!*pnResult) {
+        *pnResult = DeleteFileForce(pszPath);
+    }
     if (IsTraceEnabled(TRACE_FLOW)) {
         TraceEvent(g_guidUtilComponent, 94, pszPath);
     }
@@ -177,7 +197,8 @@ void DeleteInfAndPnf(const char* pszPath, int* pnResult)
 
 // Reads one INF of the folder and deletes it when it adds the service.
 void DeleteInfIfMatching(const char* pszFolder, const char* pszFileName, const unsigned char* pszName,
-                         const CUpperCaseTable& upperCase, CInfPieceReader& reader, int* pnResult)
+                         const CUpperCaseTable& upperCase, CInfPieceReader& reader, bool bDriverStore,
+                         int* pnResult)
 {
     char szPath[SETUP_PATH_LENGTH] = "";
     if (FAILED(StringCchPrintfA(szPath, SETUP_PATH_LENGTH, "%s\\%s", pszFolder, pszFileName))) {
@@ -193,7 +214,7 @@ void DeleteInfIfMatching(const char* pszFolder, const char* pszFileName, const u
     bool bMatch = HasAddServiceLine(reader, pszName, upperCase);
     reader.Close(); // before the file is deleted
     if (bMatch) {
-        DeleteInfAndPnf(szPath, pnResult);
+        DeleteInfAndPnf(szPath, pszFileName, bDriverStore, pnResult);
     }
 }
 
@@ -238,13 +259,16 @@ int DeleteOemInfByService(const char* pszName, const char* pszSuffix)
         TraceLastError(g_guidUtilComponent, 92);
         return 1;
     }
+    // The driver store knows only the system's own INF folder.
+    bool bDriverStore = pszSuffix == nullptr;
     const unsigned char* pszUpperName = reinterpret_cast<const unsigned char*>(pszName);
     const CUpperCaseTable upperCase;
     CInfPieceReader reader(INF_BLOCK_SIZE);
     int nResult = 1;
     do {
         if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-            DeleteInfIfMatching(szFolder, found.cFileName, pszUpperName, upperCase, reader, &nResult);
+            DeleteInfIfMatching(szFolder, found.cFileName, pszUpperName, upperCase, reader, bDriverStore,
+                                &nResult);
         }
     } while (FindNextFileA(find.Get(), &found));
     return nResult;

@@ -38,10 +38,9 @@ int CDialogData::Uninstall(int bShowMessage, int bDeleteEntry)
     char szName[SETUP_PATH_LENGTH];
 
     StepProgress();
-    LoadServiceName(IDS_BUS_SERVICE, szName);
-    RemoveDriver(szName);
-
-    StepProgress();
+    // A port held open keeps its driver from being removed. It is checked
+    // before anything is removed: a half-removed pair would leave the USB
+    // device without its bus driver and the function driver in place.
     LoadServiceName(IDS_FUNCTION_SERVICE, szName);
     if (!CheckPortsClosed(szName)) {
         if (bShowMessage) {
@@ -55,6 +54,11 @@ int CDialogData::Uninstall(int bShowMessage, int bDeleteEntry)
         return 0;
     }
 
+    LoadServiceName(IDS_BUS_SERVICE, szName);
+    RemoveDriver(szName);
+
+    StepProgress();
+    LoadServiceName(IDS_FUNCTION_SERVICE, szName);
     StepProgress();
     // The Serial Print keys are found through the devices' port names, so
     // they go before the devices.

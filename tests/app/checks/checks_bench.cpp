@@ -126,7 +126,7 @@ bool DoesFileExist(const char* pszPath)
 
 ::testing::AssertionResult ShowsInstallDialog(const char* pszArguments, const char* pszProgram, const char* pszWorkDir)
 {
-    std::string program = pszProgram != nullptr ? pszProgram : SetupPath();
+    std::string program = pszProgram != nullptr ? pszProgram : PackageSetupPath();
     CProgramRun run;
     if (!run.Start(program.c_str(), pszArguments, pszWorkDir)) {
         return ::testing::AssertionFailure() << "cannot start " << program << ": " << GetLastError();
@@ -179,7 +179,7 @@ bool DoesFileExist(const char* pszPath)
 ::testing::AssertionResult StartIsRefusedWithBox(const char* pszArguments, const char* pszText, bool bRestricted)
 {
     CProgramRun run;
-    if (!run.Start(SetupPath().c_str(), pszArguments, nullptr, bRestricted)) {
+    if (!run.Start(PackageSetupPath().c_str(), pszArguments, nullptr, bRestricted)) {
         return ::testing::AssertionFailure() << "cannot start setup.exe: " << GetLastError();
     }
     return IsRefusedWithBox(run, pszText);

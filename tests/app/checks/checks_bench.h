@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "package_folder.h"
 #include "uidriver/ui_driver.h"
 
 // Where the stand-in cfgmgr32.dll reads its answer and records its calls.

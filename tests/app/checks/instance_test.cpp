@@ -17,7 +17,7 @@ class SingleInstanceTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(m_first.Start(SetupPath().c_str(), "", nullptr));
+        ASSERT_TRUE(m_first.Start(PackageSetupPath().c_str(), "", nullptr));
         m_hFirstDialog = m_first.WaitForWindow("#32770", "Install");
         ASSERT_NE(nullptr, m_hFirstDialog);
     }
@@ -55,7 +55,7 @@ TEST_F(SingleInstanceTest, SilentSecondInstanceStillShowsItsBox)
 TEST_F(SingleInstanceTest, QueryRunIsNotRefusedAndShowsNothing)
 {
     CProgramRun query;
-    ASSERT_TRUE(query.Start(SetupPath().c_str(), "/debug", nullptr));
+    ASSERT_TRUE(query.Start(PackageSetupPath().c_str(), "/debug", nullptr));
     DWORD dwExitCode = 0xDEAD;
     bool bWindowShown = true;
     ASSERT_TRUE(query.WaitForExitWatching(&dwExitCode, nullptr, &bWindowShown));

@@ -19,6 +19,9 @@ TEST(DllPlantingTest, LibraryInThePackageFolderIsNeverLoaded)
     std::string planted = package.Path() + "cfgmgr32.dll";
     std::string marker = package.Path() + "planted.marker";
     ASSERT_TRUE(CopyFileA(SetupPath().c_str(), program.c_str(), FALSE));
+    for (const char* pszInf : {"qzusbdr.inf", "qzvrcom.inf"}) {
+        ASSERT_TRUE(CopyFileA((PackageFolder() + pszInf).c_str(), (package.Path() + pszInf).c_str(), FALSE));
+    }
     ASSERT_TRUE(CopyFileA((BinaryFolder() + "checks_standins\\planted\\cfgmgr32.dll").c_str(), planted.c_str(), FALSE));
 
     EXPECT_TRUE(ShowsInstallDialog("", program.c_str(), package.Path().c_str()));

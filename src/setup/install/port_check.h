@@ -1,0 +1,17 @@
+// Reads back the COM port names that the devices with one hardware ID came
+// up with: a number is forced only as far as the system follows the arbiter.
+#pragma once
+
+#include <windows.h>
+
+#include "../app/dialog_data.h"
+
+struct PortNameCount {
+    DWORD nDevices;                    // present devices with the ID
+    DWORD nWanted;                     // of those, named COM<n> as wanted
+    char szOther[SETUP_PATH_LENGTH];   // the first other name; empty for none
+};
+
+// Counts the present devices with pszHardwareId and those of them named
+// "COM<nPort>".
+void CountPortNames(const char* pszHardwareId, DWORD nPort, PortNameCount* pCount);
