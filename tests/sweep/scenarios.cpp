@@ -15,14 +15,12 @@ const wchar_t INSTALL[] = L"setup.exe /s";
 const wchar_t UNINSTALL[] = L"setup.exe /s /u";
 
 const char ONLY_TRACED[] = "uninstall clean-up steps are only traced; the run goes on";
-const char NUMBER_LEFT_TO_SYSTEM[] =
-    "a COM number that cannot be reserved is left to the system: the port is installed with the number it gets";
 const char ENTRY_NOT_REPORTED[] = "the installed-programs entry is not reported when it cannot be written";
 
 const char INF_AS_READ[] = "the INF is taken as the system reads it: a line or section it cannot read is skipped";
 
 #define INSTALL_ACCEPTS                                                                            \
-    {nullptr, "COM numbers", NUMBER_LEFT_TO_SYSTEM}, {nullptr, "installed-programs entry", ENTRY_NOT_REPORTED}, \
+    {nullptr, "installed-programs entry", ENTRY_NOT_REPORTED},                                     \
     {"SetupFindFirstLineA", nullptr, INF_AS_READ}, {"SetupFindNextLine", nullptr, INF_AS_READ},     \
     {"SetupGetStringFieldA", nullptr, INF_AS_READ}, {"SetupGetFieldCount", nullptr, INF_AS_READ}
 
