@@ -62,7 +62,8 @@ std::string PortsInf(const std::string& body)
 {
     return "[Version]\r\nSignature=\"$Windows NT$\"\r\nClass=Ports\r\n"
            "ClassGuid={4D36E978-E325-11CE-BFC1-08002BE10318}\r\nProvider=Test\r\n"
-           "DriverVer=01/01/2020,1.0.0.0\r\n\r\n[Port.NTamd64]\r\n\r\n" +
+           "DriverVer=01/01/2020,1.0.0.0\r\n\r\n[Port.NTamd64]\r\nAddReg=Port.AddReg\r\n\r\n"
+           "[Port.AddReg]\r\nHKR,,PortSubClass,1,01\r\n\r\n" +
            body + "\r\n";
 }
 

@@ -9,7 +9,9 @@
 #include <string>
 
 // A Ports-class INF around body ([Manufacturer] and models sections), with
-// an install section that adds no service.
+// an install section that adds no service and marks each device a serial
+// port (PortSubClass 01), which the Ports class installer requires before it
+// gives the device a COM number.
 std::string PortsInf(const std::string& body);
 
 struct GeneratedInf {

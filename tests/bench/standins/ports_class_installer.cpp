@@ -1,7 +1,16 @@
-// Ports class installer of the msports.dll stand-in. As on Windows, a new
-// port device gets the lowest COM number the arbiter database marks free:
-// the number is claimed, written as "PortName" into the device's hardware
-// key and shown in its friendly name. Removing the device frees the number.
+// Ports class installer of the msports.dll stand-in, as Microsoft documents
+// the Ports class installer and the COM port database:
+// - a device is a serial port only when its driver key holds "PortSubClass"
+//   = 01 (REG_BINARY, one byte), which the driver INF's install section adds;
+//   the installer applies that section's registry entries to the driver key
+//   before it looks. Any other device gets the default installation, with no
+//   COM number;
+// - a serial port keeps the "COMn" already in its hardware key (n claimed
+//   without force), or gets the lowest free number; "PortName" is written
+//   before the default installation and the number shown in the friendly
+//   name;
+// - removing a device frees its number only while its driver key still says
+//   serial port: a driver key deleted beforehand leaves the number claimed.
 #include <windows.h>
 
 #include <setupapi.h>
@@ -16,6 +25,8 @@
 namespace {
 
 const char* PORT_NAME_VALUE = "PortName";
+const char* PORT_SUBCLASS_VALUE = "PortSubClass";
+const BYTE SERIAL_PORT_SUBCLASS = 0x01;
 const DWORD NAME_LENGTH = 260;
 
 // "COMn" (any case) gives n; anything else gives 0.
@@ -48,8 +59,10 @@ DWORD ReadPortNumber(HKEY hDeviceKey)
     return ParsePortName(szPortName);
 }
 
-// A device that already has a number keeps it (reinstallation); a new one
-// takes the lowest free number.
+// A device that already has a number keeps it (reinstallation): the number
+// is claimed without force and the name kept whatever the claim answers
+// (a number already in use stays shared). A new device takes the lowest
+// free number.
 LONG ClaimPortNumber(DWORD dwCurrent, DWORD* pdwPort)
 {
     HCOMDB hComDB = nullptr;
@@ -59,9 +72,11 @@ LONG ClaimPortNumber(DWORD dwCurrent, DWORD* pdwPort)
     }
     if (dwCurrent != 0) {
         BOOL bForced = FALSE;
-        lResult = ComDBClaimPort(hComDB, dwCurrent, TRUE, &bForced);
+        ComDBClaimPort(hComDB, dwCurrent, FALSE, &bForced);
         *pdwPort = dwCurrent;
     } else {
+        // ERROR_NO_LOG_SPACE when every number is in use (COM port
+        // database documentation): the installation fails with it.
         lResult = ComDBClaimNextFreePort(hComDB, pdwPort);
     }
     ComDBClose(hComDB);
@@ -94,19 +109,12 @@ void ReadDeviceDescription(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDevInfoData, cha
     snprintf(pszDescription, NAME_LENGTH, "%s", "Communications Port");
 }
 
-DWORD NamePort(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDevInfoData, HKEY hDeviceKey, DWORD dwPort)
+DWORD SetFriendlyName(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDevInfoData, const char* pszPortName)
 {
-    char szPortName[NAME_LENGTH] = "";
-    snprintf(szPortName, sizeof(szPortName), "COM%lu", static_cast<unsigned long>(dwPort));
-    LONG lResult = RegSetValueExA(hDeviceKey, PORT_NAME_VALUE, 0, REG_SZ, reinterpret_cast<const BYTE*>(szPortName),
-                                  static_cast<DWORD>(strlen(szPortName) + 1));
-    if (lResult != ERROR_SUCCESS) {
-        return static_cast<DWORD>(lResult);
-    }
     char szDescription[NAME_LENGTH] = "";
     ReadDeviceDescription(hDevInfo, pDevInfoData, szDescription);
     char szFriendlyName[NAME_LENGTH * 2] = "";
-    int nLength = snprintf(szFriendlyName, sizeof(szFriendlyName), "%s (%s)", szDescription, szPortName);
+    int nLength = snprintf(szFriendlyName, sizeof(szFriendlyName), "%s (%s)", szDescription, pszPortName);
     if (!SetupDiSetDeviceRegistryPropertyA(hDevInfo, pDevInfoData, SPDRP_FRIENDLYNAME,
                                            reinterpret_cast<const BYTE*>(szFriendlyName),
                                            static_cast<DWORD>(nLength + 1))) {
@@ -115,11 +123,79 @@ DWORD NamePort(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDevInfoData, HKEY hDeviceKey
     return NO_ERROR;
 }
 
-DWORD InstallPortDevice(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDevInfoData)
+// The selected driver's INF and install section (without its platform
+// extension), or false when the device has no selected driver.
+bool ReadSelectedDriver(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDevInfoData, CHeapBlock& detail)
 {
-    if (!SetupDiInstallDevice(hDevInfo, pDevInfoData)) {
-        return GetLastError();
+    SP_DRVINFO_DATA_W driver = {};
+    driver.cbSize = sizeof(driver);
+    if (!SetupDiGetSelectedDriverW(hDevInfo, pDevInfoData, &driver)) {
+        return false;
     }
+    // Windows answers the size query with ERROR_INSUFFICIENT_BUFFER, Wine
+    // with success: both give the size. It counts the hardware IDs only as
+    // long as they are, so a short list asks for less than the structure.
+    DWORD cbDetail = 0;
+    SetupDiGetDriverInfoDetailW(hDevInfo, pDevInfoData, &driver, nullptr, 0, &cbDetail);
+    if (cbDetail < sizeof(SP_DRVINFO_DETAIL_DATA_W)) {
+        cbDetail = sizeof(SP_DRVINFO_DETAIL_DATA_W);
+    }
+    detail.Reset(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, cbDetail));
+    if (!detail.IsValid()) {
+        return false;
+    }
+    PSP_DRVINFO_DETAIL_DATA_W pDetail = static_cast<PSP_DRVINFO_DETAIL_DATA_W>(detail.Get());
+    pDetail->cbSize = sizeof(SP_DRVINFO_DETAIL_DATA_W);
+    return SetupDiGetDriverInfoDetailW(hDevInfo, pDevInfoData, &driver, pDetail, cbDetail, nullptr) != FALSE;
+}
+
+// Applies the AddReg entries of the selected driver's install section to the
+// device's driver key, creating the key. A step that fails leaves the key
+// without them: the device is then not taken for a serial port.
+void ApplyDriverRegistry(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDevInfoData)
+{
+    CHeapBlock detail;
+    if (!ReadSelectedDriver(hDevInfo, pDevInfoData, detail)) {
+        return;
+    }
+    PSP_DRVINFO_DETAIL_DATA_W pDetail = static_cast<PSP_DRVINFO_DETAIL_DATA_W>(detail.Get());
+    CInfHandle inf(SetupOpenInfFileW(pDetail->InfFileName, nullptr, INF_STYLE_WIN4, nullptr));
+    wchar_t szSection[MAX_INF_SECTION_NAME_LENGTH + 1] = L"";
+    if (!inf.IsValid() || !SetupDiGetActualSectionToInstallW(inf.Get(), pDetail->SectionName, szSection,
+                                                             MAX_INF_SECTION_NAME_LENGTH + 1, nullptr, nullptr)) {
+        return;
+    }
+    HKEY hKey = SetupDiCreateDevRegKeyW(hDevInfo, pDevInfoData, DICS_FLAG_GLOBAL, 0, DIREG_DRV, nullptr, nullptr);
+    if (hKey == INVALID_HANDLE_VALUE) {
+        return;
+    }
+    CRegistryKey driverKey(hKey);
+    SetupInstallFromInfSectionW(nullptr, inf.Get(), szSection, SPINST_REGISTRY, driverKey.Get(), nullptr, 0, nullptr,
+                                nullptr, nullptr, nullptr);
+}
+
+// Whether the device's existing driver key says serial port: "PortSubClass"
+// of type REG_BINARY, exactly one byte, 01. The key is opened, never made.
+bool IsSerialPort(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDevInfoData)
+{
+    HKEY hKey = SetupDiOpenDevRegKey(hDevInfo, pDevInfoData, DICS_FLAG_GLOBAL, 0, DIREG_DRV, KEY_READ);
+    if (hKey == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    CRegistryKey driverKey(hKey);
+    // One spare byte: a longer value does not fit and is refused.
+    BYTE abData[2] = {};
+    DWORD cbData = sizeof(abData);
+    DWORD dwType = REG_NONE;
+    return RegQueryValueExA(driverKey.Get(), PORT_SUBCLASS_VALUE, nullptr, &dwType, abData, &cbData) ==
+               ERROR_SUCCESS &&
+           dwType == REG_BINARY && cbData == 1 && abData[0] == SERIAL_PORT_SUBCLASS;
+}
+
+// The port name is in the hardware key before the default installation
+// starts the driver, which reads it from there.
+DWORD InstallSerialPort(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDevInfoData)
+{
     HKEY hKey = SetupDiCreateDevRegKeyA(hDevInfo, pDevInfoData, DICS_FLAG_GLOBAL, 0, DIREG_DEV, nullptr, nullptr);
     if (hKey == INVALID_HANDLE_VALUE) {
         return GetLastError();
@@ -130,11 +206,33 @@ DWORD InstallPortDevice(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDevInfoData)
     if (lResult != ERROR_SUCCESS) {
         return static_cast<DWORD>(lResult);
     }
-    return NamePort(hDevInfo, pDevInfoData, deviceKey.Get(), dwPort);
+    char szPortName[NAME_LENGTH] = "";
+    snprintf(szPortName, sizeof(szPortName), "COM%lu", static_cast<unsigned long>(dwPort));
+    lResult = RegSetValueExA(deviceKey.Get(), PORT_NAME_VALUE, 0, REG_SZ, reinterpret_cast<const BYTE*>(szPortName),
+                             static_cast<DWORD>(strlen(szPortName) + 1));
+    if (lResult != ERROR_SUCCESS) {
+        return static_cast<DWORD>(lResult);
+    }
+    if (!SetupDiInstallDevice(hDevInfo, pDevInfoData)) {
+        return GetLastError();
+    }
+    return SetFriendlyName(hDevInfo, pDevInfoData, szPortName);
+}
+
+DWORD InstallPortDevice(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDevInfoData)
+{
+    ApplyDriverRegistry(hDevInfo, pDevInfoData);
+    if (!IsSerialPort(hDevInfo, pDevInfoData)) {
+        return ERROR_DI_DO_DEFAULT;
+    }
+    return InstallSerialPort(hDevInfo, pDevInfoData);
 }
 
 void ReleasePortOfDevice(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDevInfoData)
 {
+    if (!IsSerialPort(hDevInfo, pDevInfoData)) {
+        return;
+    }
     HKEY hKey = SetupDiOpenDevRegKey(hDevInfo, pDevInfoData, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_QUERY_VALUE);
     if (hKey == INVALID_HANDLE_VALUE) {
         return;
@@ -158,7 +256,8 @@ extern "C" __declspec(dllexport) DWORD WINAPI PortsClassInstaller(DI_FUNCTION di
     case DIF_INSTALLDEVICE:
         return InstallPortDevice(hDevInfo, pDevInfoData);
     case DIF_REMOVE:
-        // The number is free again; the device itself goes by the default.
+        // The device itself goes by the default removal (SetupDiRemoveDevice),
+        // which deletes its driver and hardware keys.
         ReleasePortOfDevice(hDevInfo, pDevInfoData);
         return ERROR_DI_DO_DEFAULT;
     default:
