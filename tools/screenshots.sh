@@ -177,6 +177,22 @@ english_screens() {
         --click 1 --dialog Install --click 2 --
     shoot "$work/about.log" about-box
     finish "$work/about.log"
+
+    # COM12 already belongs to another port: the install ends with the
+    # result that says a port did not get its number.
+    run_setup /u /s
+    set_com_db "0008$(printf '0%.0s' {1..60})"
+    drive "$work/number.log" --dialog Install --click 1 --messagebox --hold --dismiss --
+    shoot "$work/number.log" install-wrong-number
+    finish "$work/number.log" -1
+    run_setup /u /s
+    set_com_db "$(printf '0%.0s' {1..64})"
+}
+
+# set_com_db HEX: the arbiter's bitmap.
+set_com_db() {
+    "$wine" reg add 'HKLM\System\CurrentControlSet\Control\COM Name Arbiter' /v ComDB /t REG_BINARY /d "$1" /f \
+        </dev/null >/dev/null 2>&1
 }
 
 japanese_screens() {

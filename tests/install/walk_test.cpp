@@ -24,6 +24,8 @@ struct WalkCase {
     const char* pszArbiter;
     const char* pszErrorEvents;
     const char* pszFailWrites = ""; // digits: these "ComDB" writes fail
+    DWORD dwBoxError = ERROR_GEN_FAILURE; // the failing ID's error, shown in each box
+    bool bFailWithoutDevice = false;      // refused before any device has the ID
 };
 
 const WalkCase c_cases[] = {
@@ -71,6 +73,19 @@ const WalkCase c_cases[] = {
      "", 1, "TIIwW", "3:01 00 00 00", "util 53 31 setup 130", "2"},
     {"LastSaveFailsTwice", MAKER("Models") "[Models]\r\n" MODEL("QZVRCOM\\5"), nullptr, TRUE, IDS_ERROR,
      "QZVRCOM\\5=COM5", 0, "TIIww", "3:FF FF FF FF", "setup 130 setup 132", "23"},
+    // While a failed write leaves the temporary value in place, a port whose
+    // number cannot be forced gets none, and that value never enters the
+    // working copy: the end of the walk restores the working copy alone.
+    {"TemporaryValueNeverTakenIn", MAKER("Models") "[Models]\r\n" MODEL("QZVRCOM\\5") MODEL("QZVRCOM\\1"), nullptr,
+     TRUE, IDS_ERROR, "QZVRCOM\\5=COM5", 1, "TIIwIIW", "3:11 00 00 00", "util 53 1019 setup 130", "2", ERROR_NO_LOG_SPACE},
+    // A driver refused for another reason than a missing device creates no
+    // device; the number reserved for it is free again.
+    {"RefusedDriverCreatesNoDevice", MAKER("Models") "[Models]\r\n" MODEL("QZVRCOM\\5"), "QZVRCOM\\5", TRUE,
+     IDS_ERROR, "", 1, "TIW", "3:01 00 00 00", "util 54 1072", "", ERROR_SERVICE_MARKED_FOR_DELETE, true},
+    // A retry that fails without setting an error is a failure all the
+    // same, reported as ERROR_GEN_FAILURE, never as "completed successfully".
+    {"FailureWithoutCode", MAKER("Models") "[Models]\r\n" MODEL("QZVRCOM\\5"), "QZVRCOM\\5", TRUE, IDS_ERROR, "", 1,
+     "TIIW", "3:01 00 00 00", "util 53 31", "", ERROR_SUCCESS},
 };
 
 void PrintTo(const WalkCase& test, std::ostream* pStream)
@@ -86,7 +101,8 @@ TEST_P(WalkTest, InstallsEachIdWithItsNumber)
     m_recorder.Enable(TRACE_ERROR, 0, 1);
     if (test.pszFailId != nullptr) {
         m_log.m_failIds.push_back(test.pszFailId);
-        m_log.m_dwFailError = ERROR_GEN_FAILURE;
+        m_log.m_dwFailError = test.dwBoxError;
+        m_log.m_bFailWithoutDevice = test.bFailWithoutDevice;
     }
     m_log.m_failWrites = test.pszFailWrites;
     EXPECT_EQ(test.bResult, Walk(test.pszBody == nullptr ? nullptr : PortsInf(test.pszBody).c_str()));
@@ -101,7 +117,7 @@ TEST_P(WalkTest, InstallsEachIdWithItsNumber)
         EXPECT_EQ(nullptr, box.hOwner);
         EXPECT_EQ("Error", box.caption);
         EXPECT_EQ(static_cast<UINT>(MB_ICONERROR), box.nStyle);
-        EXPECT_EQ(SystemText(ERROR_GEN_FAILURE), box.text);
+        EXPECT_EQ(SystemText(test.dwBoxError != ERROR_SUCCESS ? test.dwBoxError : ERROR_GEN_FAILURE), box.text);
     }
 }
 
@@ -140,36 +156,6 @@ TEST_F(CWalkTest, FallbackRemovesItsDeviceWhenTheRetryFails)
     EXPECT_EQ(expected, DescribeEvents(m_recorder.Events()));
     ASSERT_EQ(1u, m_boxes.m_boxes.size());
     EXPECT_EQ(SystemText(ERROR_FILE_NOT_FOUND), m_boxes.m_boxes[0].text);
-    EXPECT_EQ(IDS_ERROR, m_data.m_nResultId);
-}
-
-// While a failed write leaves the temporary value in place, a port whose
-// number cannot be forced gets none, and that value never enters the
-// working copy: the end of the walk restores the working copy alone.
-TEST_F(CWalkTest, TemporaryValueLeftByAFailedWriteIsNeverTakenIn)
-{
-    m_log.m_failWrites = "2";
-    EXPECT_TRUE(Walk(PortsInf(MAKER("Models") "[Models]\r\n" MODEL("QZVRCOM\\5") MODEL("QZVRCOM\\1")).c_str()));
-    EXPECT_EQ("TIIwIIW", m_log.m_sequence);
-    EXPECT_EQ("3:11 00 00 00", ReadArbiterValue());
-    ASSERT_EQ(1u, m_boxes.m_boxes.size());
-    EXPECT_EQ(SystemText(ERROR_NO_LOG_SPACE), m_boxes.m_boxes[0].text);
-    EXPECT_EQ(IDS_ERROR, m_data.m_nResultId);
-}
-
-// A driver refused for another reason than a missing device creates no
-// device; the number reserved for it is free again.
-TEST_F(CWalkTest, RefusedDriverCreatesNoDevice)
-{
-    m_log.m_failIds.push_back("QZVRCOM\\5");
-    m_log.m_dwFailError = ERROR_SERVICE_MARKED_FOR_DELETE;
-    m_log.m_bFailWithoutDevice = true;
-    EXPECT_TRUE(Walk(PortsInf(MAKER("Models") "[Models]\r\n" MODEL("QZVRCOM\\5")).c_str()));
-    EXPECT_EQ("", Devices());
-    EXPECT_EQ("TIW", m_log.m_sequence);
-    EXPECT_EQ("3:01 00 00 00", ReadArbiterValue());
-    ASSERT_EQ(1u, m_boxes.m_boxes.size());
-    EXPECT_EQ(SystemText(ERROR_SERVICE_MARKED_FOR_DELETE), m_boxes.m_boxes[0].text);
     EXPECT_EQ(IDS_ERROR, m_data.m_nResultId);
 }
 

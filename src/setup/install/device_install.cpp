@@ -93,16 +93,17 @@ DWORD GetCheckedPortLimit(const CComDB& comDb)
 
 // After a successful installation every present device with the ID must be
 // named COM<nPort>. When one is not, the run fails but the device stays
-// installed. Returns true when no device holds the number.
+// installed. Returns false only when a number was checked and every device
+// was read and none holds it.
 bool CheckPortNumber(CDialogData* pData, const char* pszHardwareId, DWORD nPort, const CComDB& comDb)
 {
     if (nPort < 1 || nPort > GetCheckedPortLimit(comDb)) {
-        return false; // no number, or one no arbiter could give
+        return true; // no number, or one no arbiter could give
     }
     PortNameCount count;
     CountPortNames(pszHardwareId, nPort, &count);
     if (count.nDevices != 0 && count.nWanted == count.nDevices) {
-        return false;
+        return true;
     }
     if (IsTraceEnabled(TRACE_ERROR)) {
         TraceEvent(g_guidSetupComponent, 133, pszHardwareId, nPort, count.szOther);
@@ -111,11 +112,49 @@ bool CheckPortNumber(CDialogData* pData, const char* pszHardwareId, DWORD nPort,
     if (pData->m_nResultId == IDS_SUCCESS) {
         pData->m_nResultId = IDS_WRONG_PORT_NUMBER;
     }
-    return count.nWanted == 0;
+    return count.nWanted != 0 || !count.bComplete;
 }
 
-// Installs one models line's device with its COM number forced. FALSE when
-// the installation failed; the line itself may be skipped (TRUE).
+// Installs the device of one hardware ID with its COM number forced. FALSE
+// when the installation failed.
+BOOL InstallForcedPort(CDialogData* pData, const char* pszHardwareId, DWORD nPort, const char* pszInfPath,
+                       CComDB& comDb, WalkState* pWalk)
+{
+    BOOL bWasInUse = comDb.IsPortInUse(nPort);
+    BOOL bReserved = comDb.ReservePort(nPort);
+    // Marked by this reservation, also when its temporary write failed.
+    bool bMarkedHere = !bWasInUse && comDb.IsPortInUse(nPort);
+    BOOL bInstalled = InstallDeviceDriver(pszHardwareId, pszInfPath, &pWalk->bRebootRequired);
+    DWORD dwError = GetFailureError();
+    // A port whose number was not forced took what the system gave it;
+    // the next write of the working copy must not mark that number free.
+    // Not while a temporary value may still stand: it claims every number.
+    if (!bReserved && !pWalk->bSavePending) {
+        comDb.MergeCurrentValue();
+    }
+    // A number no device took is free again, released by the next write.
+    bool bHeld = bInstalled && CheckPortNumber(pData, pszHardwareId, nPort, comDb);
+    if (bMarkedHere && !bHeld) {
+        comDb.ReleasePort(nPort);
+    }
+    if (bReserved) {
+        SaveAfterReservation(comDb, pWalk);
+    }
+    if (!bInstalled) {
+        // The box shows the installation's error, whatever Save leaves.
+        SetLastError(dwError);
+        ShowLastErrorMessage("Error");
+        pData->m_nResultId = IDS_ERROR;
+        return FALSE;
+    }
+    if (pWalk->bRebootRequired) {
+        pData->m_bRebootRequired = 1;
+    }
+    return TRUE;
+}
+
+// Installs one models line's device. FALSE when the installation failed;
+// a line without a usable ID is skipped (TRUE).
 BOOL InstallModelsLine(CDialogData* pData, INFCONTEXT* pLine, const char* pszInfPath, CComDB& comDb,
                        WalkState* pWalk)
 {
@@ -139,44 +178,7 @@ BOOL InstallModelsLine(CDialogData* pData, INFCONTEXT* pLine, const char* pszInf
     if (IsTraceEnabled(TRACE_FLOW)) {
         TraceEvent(g_guidSetupComponent, 50, nPort);
     }
-    BOOL bWasInUse = comDb.IsPortInUse(nPort);
-    BOOL bReserved = comDb.ReservePort(nPort);
-    // Marked by this line's reservation, also when its temporary write failed.
-    bool bMarkedHere = !bWasInUse && comDb.IsPortInUse(nPort);
-    BOOL bInstalled = InstallDeviceDriver(szHardwareId, pszInfPath, &pWalk->bRebootRequired);
-    DWORD dwError = GetFailureError();
-    // A port whose number was not forced took what the system gave it;
-    // the next write of the working copy must not mark that number free.
-    // Not while a temporary value may still stand: it claims every number.
-    if (!bReserved && !pWalk->bSavePending) {
-        comDb.MergeCurrentValue();
-    }
-    if (!bInstalled) {
-        // The box shows the installation's error, whatever Save leaves.
-        // No device holds the number: it is free again for the system.
-        if (bMarkedHere) {
-            comDb.ReleasePort(nPort);
-        }
-        if (bReserved) {
-            SaveAfterReservation(comDb, pWalk);
-        }
-        SetLastError(dwError);
-        ShowLastErrorMessage("Error");
-        pData->m_nResultId = IDS_ERROR;
-        return FALSE;
-    }
-    if (pWalk->bRebootRequired) {
-        pData->m_bRebootRequired = 1;
-    }
-    // Checked before the working copy is written, so that a number no
-    // device took is released by that same write.
-    if (CheckPortNumber(pData, szHardwareId, nPort, comDb) && bMarkedHere) {
-        comDb.ReleasePort(nPort);
-    }
-    if (bReserved) {
-        SaveAfterReservation(comDb, pWalk);
-    }
-    return TRUE;
+    return InstallForcedPort(pData, szHardwareId, nPort, pszInfPath, comDb, pWalk);
 }
 
 // Walks one models section until a device fails; a section that does not

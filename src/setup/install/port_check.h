@@ -9,6 +9,7 @@
 struct PortNameCount {
     DWORD nDevices;                    // present devices with the ID
     DWORD nWanted;                     // of those, named COM<n> as wanted
+    bool bComplete;                    // every device was seen and its name read
     char szOther[SETUP_PATH_LENGTH];   // the first other name; empty for none
 };
 
