@@ -21,6 +21,17 @@ bool IsBudgetExceeded(DWORD dwStartTick)
     return GetTickCount() - dwStartTick > STOP_BUDGET;
 }
 
+// Sleeps for a service's wait hint, but never past the budget: a service
+// may report hours, or INFINITE, which would hold the uninstall for good.
+// One millisecond past what is left makes the budget test that follows end
+// the wait; once the budget is spent the wait only polls.
+void SleepWithinBudget(DWORD dwWaitHint, DWORD dwStartTick)
+{
+    DWORD dwElapsed = GetTickCount() - dwStartTick;
+    DWORD dwLeft = dwElapsed <= STOP_BUDGET ? STOP_BUDGET - dwElapsed + 1 : 0;
+    Sleep(dwWaitHint < dwLeft ? dwWaitHint : dwLeft);
+}
+
 BOOL QueryProcessStatus(SC_HANDLE hService, SERVICE_STATUS_PROCESS* pStatus)
 {
     DWORD dwNeeded = 0;
@@ -46,7 +57,7 @@ int StopDependent(SC_HANDLE hManager, const char* pszName, DWORD dwStartTick)
         return 0;
     }
     while (status.dwCurrentState != SERVICE_STOPPED) {
-        Sleep(status.dwWaitHint);
+        SleepWithinBudget(status.dwWaitHint, dwStartTick);
         if (!QueryProcessStatus(hDependent.Get(), &status)) {
             return 0;
         }
@@ -68,7 +79,7 @@ int WaitForPendingStop(SC_HANDLE hService, SERVICE_STATUS_PROCESS* pStatus, DWOR
         if (IsTraceEnabled(TRACE_ERROR)) {
             TraceEvent(g_guidUtilComponent, 82);
         }
-        Sleep(pStatus->dwWaitHint);
+        SleepWithinBudget(pStatus->dwWaitHint, dwStartTick);
         if (!QueryProcessStatus(hService, pStatus)) {
             TraceLastError(g_guidUtilComponent, 83);
             return 0;
@@ -98,7 +109,7 @@ void StopAndWait(SC_HANDLE hService, SERVICE_STATUS_PROCESS* pStatus, DWORD dwSt
     }
     while (pStatus->dwCurrentState != SERVICE_STOPPED) {
         // The first pass sleeps for the hint the stop request returned.
-        Sleep(pStatus->dwWaitHint);
+        SleepWithinBudget(pStatus->dwWaitHint, dwStartTick);
         if (!QueryProcessStatus(hService, pStatus)) {
             TraceLastError(g_guidUtilComponent, 87);
             return;
