@@ -23,13 +23,19 @@ export WINEPREFIX=$prefix WINEDEBUG=${WINEDEBUG:--all}
 wineserver -k >/dev/null 2>&1
 rm -rf "$prefix"
 mkdir -p "$bench/prefixes"
-cp -a "$template" "$prefix"
+if ! cp -a "$template" "$prefix"; then
+    echo "run-in-wine: copying the template prefix to $prefix failed" >&2
+    exit 1
+fi
 
 # Detached streams: services started by the server must not hold our pipe.
 wineserver -p </dev/null >/dev/null 2>&1
 "$wine" cmd /c exit </dev/null >/dev/null 2>&1
 "$wine" "$program" "$@"
 rc=$?
+# A run that ends without a word (a crash, or a program Wine could not
+# start) still says what it was.
+[ $rc = 0 ] || echo "run-in-wine: $(basename "$program") $* ended with exit code $rc in $prefix" >&2
 wineserver -k >/dev/null 2>&1
 # A prefix copy takes some 700 MB: it goes unless kept for a look
 # (BENCH_KEEP_PREFIX=1).

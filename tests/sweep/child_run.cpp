@@ -83,6 +83,26 @@ void ReadOutcome(const std::string& strResultFile, RunOutcome& outcome) {
     fclose(pFile);
 }
 
+// Under load Wine now and then fails to bring a new process up (1359,
+// ERROR_INTERNAL_ERROR: the process ended before it finished starting).
+// That is the bench, not the product, which has not run yet: the start is
+// tried again a few times, and each failure is logged.
+BOOL StartProcessRetried(std::string& strCommand, STARTUPINFOA* pStartup, PROCESS_INFORMATION* pProcess) {
+    const int TRIES = 3;
+    for (int nTry = 1;; ++nTry) {
+        if (CreateProcessA(nullptr, &strCommand[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, pStartup, pProcess)) {
+            return TRUE;
+        }
+        DWORD dwError = GetLastError();
+        fprintf(stderr, "sweep: child not started, error %lu (try %d of %d)\n", dwError, nTry, TRIES);
+        if (nTry == TRIES) {
+            SetLastError(dwError);
+            return FALSE;
+        }
+        Sleep(500);
+    }
+}
+
 } // namespace
 
 RunOutcome StartChild(const std::string& strArguments, const std::string& strResultFile, DWORD dwTimeoutMs) {
@@ -97,7 +117,7 @@ RunOutcome StartChild(const std::string& strArguments, const std::string& strRes
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
-    if (!CreateProcessA(nullptr, &strCommand[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+    if (!StartProcessRetried(strCommand, &startup, &process)) {
         outcome.strFailure = "child not started, error " + std::to_string(GetLastError());
         return outcome;
     }

@@ -127,10 +127,20 @@ bool CProgramRun::Start(const char* pszProgram, const char* pszArguments, const 
                                         pszWorkDir, &startup, &process);
         CloseHandle(hToken);
     } else {
-        bStarted = CreateProcessA(pszProgram, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, pszWorkDir,
-                                  &startup, &process);
+        // Under load Wine now and then fails to bring a new process up
+        // (1359): the program has not run yet, so the start is tried again.
+        for (int nTry = 1; nTry <= 3 && !bStarted; ++nTry) {
+            bStarted = CreateProcessA(pszProgram, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, pszWorkDir,
+                                      &startup, &process);
+            if (!bStarted) {
+                fprintf(stderr, "uidriver: %s not started, error %lu (try %d of 3)\n", pszProgram, GetLastError(),
+                        nTry);
+                Sleep(500);
+            }
+        }
     }
     if (!bStarted) {
+        fprintf(stderr, "uidriver: %s not started, error %lu\n", pszProgram, GetLastError());
         return false;
     }
     CloseHandle(process.hThread);

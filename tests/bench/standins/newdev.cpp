@@ -91,20 +91,47 @@ DWORD InstallDriverOnDevice(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDevInfoData, co
     return ERROR_SUCCESS;
 }
 
-DWORD InstallOnDevicesWithId(HDEVINFO hDevInfo, const wchar_t* pszId, const wchar_t* pszInfPath, bool* pbReboot)
+// True when the device's driver came from the driver store copy at
+// pszOemPath: the driver key's InfPath names that oemN.inf.
+bool HasDriverFrom(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDevInfoData, const wchar_t* pszOemPath)
+{
+    HKEY hKey = SetupDiOpenDevRegKey(hDevInfo, pDevInfoData, DICS_FLAG_GLOBAL, 0, DIREG_DRV, KEY_QUERY_VALUE);
+    if (hKey == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    CRegistryKey driverKey(hKey);
+    wchar_t szInfPath[MAX_PATH + 1] = L"";
+    DWORD cbData = sizeof(szInfPath) - sizeof(wchar_t);
+    if (RegQueryValueExW(driverKey.Get(), L"InfPath", nullptr, nullptr, reinterpret_cast<BYTE*>(szInfPath),
+                         &cbData) != ERROR_SUCCESS) {
+        return false;
+    }
+    const wchar_t* pszOemName = wcsrchr(pszOemPath, L'\\');
+    return _wcsicmp(szInfPath, pszOemName != nullptr ? pszOemName + 1 : pszOemPath) == 0;
+}
+
+// Installs the driver on every device with the ID. Without INSTALLFLAG_FORCE
+// a device whose driver already came from this INF is left alone: the new
+// driver is no better a match than its current one, and when no device is
+// left to install on, the call fails with ERROR_NO_MORE_ITEMS
+// (UpdateDriverForPlugAndPlayDevices, Microsoft's documentation).
+DWORD InstallOnDevicesWithId(HDEVINFO hDevInfo, const wchar_t* pszId, const wchar_t* pszInfPath,
+                             const wchar_t* pszOemPath, bool bForce, bool* pbReboot)
 {
     SP_DEVINFO_DATA device = {};
     device.cbSize = sizeof(device);
+    bool bInstalled = false;
     for (DWORD dwIndex = 0; SetupDiEnumDeviceInfo(hDevInfo, dwIndex, &device); ++dwIndex) {
-        if (!HasHardwareId(hDevInfo, &device, pszId)) {
+        if (!HasHardwareId(hDevInfo, &device, pszId) || (!bForce && HasDriverFrom(hDevInfo, &device, pszOemPath))) {
             continue;
         }
         DWORD dwError = InstallDriverOnDevice(hDevInfo, &device, pszInfPath, pbReboot);
         if (dwError != ERROR_SUCCESS) {
             return dwError;
         }
+        bInstalled = true;
     }
-    return ERROR_SUCCESS;
+    return bInstalled ? ERROR_SUCCESS : ERROR_NO_MORE_ITEMS;
 }
 
 DWORD CheckInfFile(const wchar_t* pszInfPath, wchar_t* pszFullPath)
@@ -156,7 +183,8 @@ DWORD UpdateDriver(const wchar_t* pszHardwareId, const wchar_t* pszInfPath, DWOR
     // so the driver list is built from the original. Wine's installation
     // then finds the identical oemN.inf and records that name as InfPath.
     bool bReboot = false;
-    dwError = InstallOnDevicesWithId(devices.Get(), pszHardwareId, szFullPath, &bReboot);
+    dwError = InstallOnDevicesWithId(devices.Get(), pszHardwareId, szFullPath, szOemInf,
+                                     (dwFlags & INSTALLFLAG_FORCE) != 0, &bReboot);
     if (dwError == ERROR_SUCCESS && bReboot && pbRebootRequired != nullptr) {
         *pbRebootRequired = TRUE;
     }
