@@ -17,7 +17,6 @@
 namespace {
 
 const DWORD EXIT_FAILED = 0xFFFFFFFF;
-const char ARBITER_KEY[] = "System\\CurrentControlSet\\Control\\COM Name Arbiter";
 const int ID_PROGRESS = 1003;
 const char PORT_OPEN_TEXT[] = "Uninstallation was stopped. Close the virtual com port and uninstall again.";
 const char PORT_OPEN_TEXT_JA[] =
@@ -87,28 +86,6 @@ std::vector<BYTE> WithPorts(std::vector<BYTE> comDb, std::initializer_list<int> 
         comDb[(nPort - 1) / 8] = static_cast<BYTE>(comDb[(nPort - 1) / 8] | (1 << ((nPort - 1) % 8)));
     }
     return comDb;
-}
-
-// The files of the package folder, upper case and sorted as the machine
-// state lists the package copy.
-std::vector<std::string> ListPackageFiles()
-{
-    std::vector<std::string> files;
-    WIN32_FIND_DATAA found;
-    HANDLE hFind = FindFirstFileA((PackageFolder() + "*").c_str(), &found);
-    if (hFind == INVALID_HANDLE_VALUE) {
-        return files;
-    }
-    do {
-        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-            std::string name = found.cFileName;
-            std::transform(name.begin(), name.end(), name.begin(), ::toupper);
-            files.push_back(name);
-        }
-    } while (FindNextFileA(hFind, &found));
-    FindClose(hFind);
-    std::sort(files.begin(), files.end());
-    return files;
 }
 
 // Starts setup.exe from the package folder, waits for its dialog, presses
@@ -243,7 +220,7 @@ TEST_F(CEndToEndTest, SilentInstallThenItsOwnUninstallStringLeaveAClean)
     EXPECT_TRUE(install.boxes.empty());
     MachineState installed = ReadMachineState();
     ExpectInstalled(installed, "/u /s");
-    EXPECT_EQ(ListPackageFiles(), installed.packageCopy);
+    EXPECT_EQ(ListFiles(PackageFolder() + "."), installed.packageCopy);
     EXPECT_EQ(ReadFileText(PackageFolder() + "qzvrcom.sys"), ReadFileText(TargetFolder() + "qzvrcom.sys"));
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA((TargetFolder() + "extras").c_str()));
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA((TargetFolder() + "notes.txt").c_str()));
@@ -389,36 +366,6 @@ TEST_F(CEndToEndTest, FailuresReportedWithTheirBoxesAndExitCodes)
     RemoveDirectoryA(broken.c_str());
     EXPECT_EQ(0u, RunSetup("/u /s").dwExitCode);
     EXPECT_EQ(std::vector<std::string>(), DescribeDifferences(m_clean, ReadMachineState()));
-}
-
-// COM12 already belongs to another vendor's port: the ports are installed,
-// COM12's with the lowest free number, and the run says it failed.
-TEST_F(CEndToEndTest, NumberTakenByAnotherPortFailsTheRun)
-{
-    MachineState before = m_clean;
-    before.comDb = WithPorts(m_clean.comDb, {12});
-    HKEY hKey = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, ARBITER_KEY, 0, KEY_SET_VALUE, &hKey));
-    RegSetValueExA(hKey, "ComDB", 0, REG_BINARY, before.comDb.data(), static_cast<DWORD>(before.comDb.size()));
-    RegCloseKey(hKey);
-
-    CProgramRun run;
-    MessageBoxState box;
-    ASSERT_NE(nullptr, PressOkAndWaitForBox(&run, "", "Install", &box));
-    EXPECT_EQ("A COM port did not get the COM number in its hardware ID.", box.text);
-    DismissMessageBox(box);
-    DWORD dwExitCode = 0;
-    EXPECT_TRUE(run.WaitForExit(&dwExitCode));
-    EXPECT_EQ(EXIT_FAILED, dwExitCode);
-    MachineState installed = ReadMachineState();
-    std::vector<std::pair<std::string, std::string>> ports = {
-        {"QZVRCOM\\12", "COM1"}, {"QZVRCOM\\27", "COM27"}, {"QZVRCOM\\5", "COM5"}};
-    EXPECT_EQ(ports, Ports(installed));
-    EXPECT_EQ(WithPorts(before.comDb, {1, 5, 27}), installed.comDb);
-    EXPECT_TRUE(installed.bEntryExists);
-
-    EXPECT_EQ(0u, RunSetup("/u /s").dwExitCode);
-    EXPECT_EQ(std::vector<std::string>(), DescribeDifferences(before, ReadMachineState()));
 }
 
 TEST_F(CEndToEndTest, JapaneseTextsOfAnInstallAndAnOpenPort)

@@ -47,8 +47,9 @@ const WalkCase c_cases[] = {
      nullptr, TRUE, IDS_SUCCESS, "QZVRCOM\\5=COM5", 0, "TIIWI", "3:11 00 00 00", ""},
     {"NoBackslash", MAKER("Models") "[Models]\r\n" MODEL("QZVRCOM5") MODEL("QZVRCOM\\6"), nullptr, TRUE,
      IDS_SUCCESS, "QZVRCOM\\6=COM6", 0, "TIIW", "3:21 00 00 00", "setup 51 ?"},
-    {"NumberInUse", MAKER("Models") "[Models]\r\n" MODEL("QZVRCOM\\1"), nullptr, TRUE, IDS_WRONG_PORT_NUMBER,
-     "QZVRCOM\\1=COM2", 0, "II", "3:03 00 00 00", "setup 133 ? 1 ?"},
+    // COM1 is taken: its port gets COM2, which the next write keeps claimed.
+    {"NumberInUse", MAKER("Models") "[Models]\r\n" MODEL("QZVRCOM\\1") MODEL("QZVRCOM\\3"), nullptr, TRUE,
+     IDS_WRONG_PORT_NUMBER, "QZVRCOM\\1=COM2 QZVRCOM\\3=COM3", 0, "IITIIW", "3:07 00 00 00", "setup 133 ? 1 ?"},
     {"PlusSign", MAKER("Models") "[Models]\r\n" MODEL("QZVRCOM\\ +9"), nullptr, TRUE, IDS_SUCCESS,
      "QZVRCOM\\ +9=COM9", 0, "TIIW", "3:01 01 00 00", ""},
     {"NoDigits", MAKER("Models") "[Models]\r\n" MODEL("QZVRCOM\\-4"), nullptr, TRUE, IDS_SUCCESS, "QZVRCOM\\-4=COM2",

@@ -15,23 +15,6 @@ std::string Upper(std::string text)
     return text;
 }
 
-std::vector<std::string> ListFiles(const std::string& folder)
-{
-    std::vector<std::string> names;
-    WIN32_FIND_DATAA found;
-    HANDLE hFind = FindFirstFileA((folder + "\\*").c_str(), &found);
-    if (hFind != INVALID_HANDLE_VALUE) {
-        do {
-            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-                names.push_back(Upper(found.cFileName));
-            }
-        } while (FindNextFileA(hFind, &found));
-        FindClose(hFind);
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 std::vector<std::string> ListServices()
 {
     std::vector<std::string> names;
@@ -144,6 +127,23 @@ std::string Hex(const std::vector<BYTE>& data)
 }
 
 } // namespace
+
+std::vector<std::string> ListFiles(const std::string& folder)
+{
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA found;
+    HANDLE hFind = FindFirstFileA((folder + "\\*").c_str(), &found);
+    if (hFind != INVALID_HANDLE_VALUE) {
+        do {
+            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+                names.push_back(Upper(found.cFileName));
+            }
+        } while (FindNextFileA(hFind, &found));
+        FindClose(hFind);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
 
 MachineState ReadMachineState()
 {

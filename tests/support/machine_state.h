@@ -31,6 +31,9 @@ struct MachineState {
 
 MachineState ReadMachineState();
 
+// The file names (no folders) of a folder, upper case and sorted.
+std::vector<std::string> ListFiles(const std::string& folder);
+
 // One line per difference ("+ service QZVRCOM", "- inf OEM1.INF", ...);
 // empty when equal. The package copy is left out when bWithPackageCopy is
 // false: uninstallation keeps it.

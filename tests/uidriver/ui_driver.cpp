@@ -106,6 +106,26 @@ CProgramRun::~CProgramRun()
     CloseHandle(m_hProcess);
 }
 
+BOOL CreateProcessRetried(const char* pszProgram, char* pszCommandLine, const char* pszWorkDir,
+                          PROCESS_INFORMATION* pProcess)
+{
+    for (int nTry = 1;; ++nTry) {
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof(startup);
+        if (CreateProcessA(pszProgram, pszCommandLine, nullptr, nullptr, FALSE, 0, nullptr, pszWorkDir, &startup,
+                           pProcess)) {
+            return TRUE;
+        }
+        DWORD dwError = GetLastError();
+        fprintf(stderr, "bench: %s not started, error %lu (try %d of 3)\n", pszCommandLine, dwError, nTry);
+        if (nTry == 3) {
+            SetLastError(dwError);
+            return FALSE;
+        }
+        Sleep(500);
+    }
+}
+
 bool CProgramRun::Start(const char* pszProgram, const char* pszArguments, const char* pszWorkDir, bool bRestricted)
 {
     if (m_hProcess != nullptr) {
@@ -127,20 +147,9 @@ bool CProgramRun::Start(const char* pszProgram, const char* pszArguments, const 
                                         pszWorkDir, &startup, &process);
         CloseHandle(hToken);
     } else {
-        // Under load Wine now and then fails to bring a new process up
-        // (1359): the program has not run yet, so the start is tried again.
-        for (int nTry = 1; nTry <= 3 && !bStarted; ++nTry) {
-            bStarted = CreateProcessA(pszProgram, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, pszWorkDir,
-                                      &startup, &process);
-            if (!bStarted) {
-                fprintf(stderr, "uidriver: %s not started, error %lu (try %d of 3)\n", pszProgram, GetLastError(),
-                        nTry);
-                Sleep(500);
-            }
-        }
+        bStarted = CreateProcessRetried(pszProgram, commandLine.data(), pszWorkDir, &process);
     }
     if (!bStarted) {
-        fprintf(stderr, "uidriver: %s not started, error %lu\n", pszProgram, GetLastError());
         return false;
     }
     CloseHandle(process.hThread);

@@ -29,6 +29,13 @@ struct MessageBoxState {
     std::string caption; // the window title
 };
 
+// CreateProcessA with default start-up information. Under load Wine now and
+// then fails to bring a new process up (1359: it ended before it finished
+// starting); nothing of the program has run then, so the start is tried up
+// to three times, 500 ms apart, and every failure is logged.
+BOOL CreateProcessRetried(const char* pszProgram, char* pszCommandLine, const char* pszWorkDir,
+                          PROCESS_INFORMATION* pProcess);
+
 class CProgramRun {
 public:
     CProgramRun();

@@ -257,17 +257,15 @@ TEST_F(PackageCleanupTest, DeleteFileForceRemovesReadOnlyFilesAndReportsFailures
     EXPECT_EQ((Names{"util 97", "util 97", "util 97", "util 98 32"}), DescribeEvents(m_recorder.Events()));
 }
 
-// Stand-in for the driver store: records each call; "oem91.inf" is refused.
-std::vector<std::pair<std::string, DWORD>> g_storeCalls;
+// The driver store: records each call and refuses "oem91.inf".
+std::vector<std::string> g_storeCalls;
 void* g_pfnRealUninstallOemInf = nullptr;
 BOOL WINAPI RecordingUninstallOemInf(PCSTR pszInfName, DWORD dwFlags, PVOID pReserved)
 {
-    g_storeCalls.push_back({pszInfName, dwFlags});
-    if (strcmp(pszInfName, "oem91.inf") == 0) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return FALSE;
-    }
-    return reinterpret_cast<decltype(&SetupUninstallOEMInfA)>(g_pfnRealUninstallOemInf)(pszInfName, dwFlags, pReserved);
+    g_storeCalls.push_back(std::string(pszInfName) + (dwFlags == SUOI_FORCEDELETE ? " forced" : ""));
+    SetLastError(ERROR_ACCESS_DENIED);
+    return strcmp(pszInfName, "oem91.inf") != 0 &&
+           reinterpret_cast<decltype(&SetupUninstallOEMInfA)>(g_pfnRealUninstallOemInf)(pszInfName, dwFlags, pReserved);
 }
 
 // Copies in the system's INF folder leave through the driver store, which
@@ -277,26 +275,22 @@ TEST_F(PackageCleanupTest, SystemFolderCopiesLeaveThroughTheDriverStore)
 {
     CIatPatch store("setupapi.dll", "SetupUninstallOEMInfA", reinterpret_cast<void*>(RecordingUninstallOemInf));
     g_pfnRealUninstallOemInf = store.Original();
-    g_storeCalls.clear();
     WriteInf("qzstore", "AddService=QZSTORE,2,Service\r\n");
     EXPECT_EQ(1, Clean("QZSTORE"));
     EXPECT_FALSE(HasInf("qzstore") || HasPnf("qzstore"));
-    EXPECT_TRUE(g_storeCalls.empty());
 
-    char szInf[MAX_PATH] = "";
-    GetWindowsDirectoryA(szInf, MAX_PATH);
-    const std::string system = std::string(szInf) + "\\inf\\";
-    for (const char* pszName : {"oem90", "oem91"}) {
-        ASSERT_TRUE(WriteBytes(system + pszName + ".inf", "AddService=QZSTORE,2,Service\r\n"));
-        ASSERT_TRUE(WriteBytes(system + pszName + ".pnf", "precompiled"));
+    char szWindows[MAX_PATH] = "";
+    GetWindowsDirectoryA(szWindows, MAX_PATH);
+    const std::string system = std::string(szWindows) + "\\inf\\";
+    for (const std::string& file : {"oem90.inf", "oem90.pnf", "oem91.inf", "oem91.pnf"}) {
+        ASSERT_TRUE(WriteBytes(system + file, "AddService=QZSTORE,2,Service\r\n"));
     }
     m_recorder.ClearEvents();
     EXPECT_EQ(1, DeleteOemInfByService("QZSTORE", nullptr));
     std::sort(g_storeCalls.begin(), g_storeCalls.end());
-    std::vector<std::pair<std::string, DWORD>> expected = {{"oem90.inf", SUOI_FORCEDELETE}, {"oem91.inf", SUOI_FORCEDELETE}};
-    EXPECT_EQ(expected, g_storeCalls);
-    for (const char* pszFile : {"oem90.inf", "oem90.pnf", "oem91.inf", "oem91.pnf"}) {
-        EXPECT_FALSE(Exists(system + pszFile)) << pszFile;
+    EXPECT_EQ((Names{"oem90.inf forced", "oem91.inf forced"}), g_storeCalls);
+    for (const std::string& file : {"oem90.inf", "oem90.pnf", "oem91.inf", "oem91.pnf"}) {
+        EXPECT_FALSE(Exists(system + file)) << file;
     }
     Names events = DescribeEvents(m_recorder.Events());
     EXPECT_EQ(1, std::count(events.begin(), events.end(), "util 115 ?"));
