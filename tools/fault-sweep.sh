@@ -1,7 +1,9 @@
 #!/bin/bash
-# Full fault sweep: every call of every counted function of every scenario
-# fails once, each run in a child process under Wine; writes
-# docs/reliability.md. Usage: tools/fault-sweep.sh [BUILD_DIR]
+# Full fault and kill sweeps: every call of every counted function of every
+# scenario fails once, and every call of the install, reinstall and
+# uninstall is where a run is killed and then run again; each run in a child
+# process under Wine; writes docs/reliability.md.
+# Usage: tools/fault-sweep.sh [BUILD_DIR]
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build}

@@ -5,6 +5,7 @@
 
 #include "app/checks/checks_bench.h"
 #include "install/comdb.h"
+#include "install/comdb_journal.h"
 #include "install_bench.h"
 #include "trace/trace.h"
 #include "trace_recorder.h"
@@ -88,6 +89,7 @@ TEST_P(ComDbTest, ReservesOnlyFreeNumbersInRange)
     }
     Bytes workingCopy(comDb.m_pData, comDb.m_pData + comDb.m_cbData);
     EXPECT_EQ(DescribeValue(test.dwType, test.workingCopy), DescribeValue(test.dwType, workingCopy));
+    DeleteArbiterJournal();
     ASSERT_TRUE(comDb.Save());
     EXPECT_EQ(DescribeValue(test.dwType, test.workingCopy), ReadArbiterValue());
 }
@@ -136,6 +138,47 @@ TEST(ComDbEmptyTest, ObjectThatDidNotLoadRejectsEverything)
         }
         EXPECT_FALSE(comDb.Save());
         EXPECT_TRUE(log.m_writes.empty());
+        UnregisterTraceProvider();
+    }
+}
+
+// A stored bitmap left by a killed walk, the "ComDB" found at the next run's
+// start, and what the repair leaves.
+struct RepairCase {
+    const char* pszName;
+    DWORD dwSavedType;
+    Bytes saved; // empty: no stored bitmap
+    Bytes current;
+    Bytes repaired;
+    const char* pszEvents;
+};
+
+const RepairCase c_repairCases[] = {
+    // COM5 reserved, then killed before the system claimed it: free again.
+    {"TemporaryStillStanding", REG_BINARY, {0x14, 0x00}, {0xEF, 0xFF}, {0x04, 0x00}, "comdb 13"},
+    {"NumberClaimedBeforeTheKill", REG_BINARY, {0x14, 0x00}, {0xFF, 0xFF}, {0x14, 0x00}, "comdb 13"},
+    {"ChangedSince", REG_BINARY, {0x14, 0x00}, {0xEF, 0xFE}, {0xEF, 0xFE}, "comdb 14"},
+    {"OtherSize", REG_BINARY, {0x14, 0x00, 0x00}, {0xEF, 0xFF}, {0xEF, 0xFF}, "comdb 15 3 3"},
+    {"OtherType", REG_ODD_TYPE, {0x14, 0x00}, {0xEF, 0xFF}, {0xEF, 0xFF}, "comdb 15 77 2"},
+    {"NothingStored", REG_BINARY, {}, {0xEF, 0xFF}, {0xEF, 0xFF}, ""},
+};
+
+TEST(ComDbRepairTest, WritesBackOnlyOverATemporaryValue)
+{
+    for (const RepairCase& test : c_repairCases) {
+        SCOPED_TRACE(test.pszName);
+        CRegistryValueKeeper keeper(HKEY_LOCAL_MACHINE, ARBITER_KEY, "ComDB");
+        ASSERT_TRUE(WriteArbiterValue(REG_BINARY, test.current));
+        if (!test.saved.empty()) {
+            ASSERT_TRUE(WriteArbiterJournal(test.saved.data(), static_cast<DWORD>(test.saved.size()), test.dwSavedType));
+        }
+        CTraceRecorder recorder;
+        RegisterTraceProvider();
+        recorder.Enable(TRACE_ERROR | TRACE_FLOW, 0, 1);
+        EXPECT_TRUE(RepairArbiter());
+        EXPECT_EQ(test.pszEvents, JoinEvents(recorder.Events()));
+        EXPECT_EQ(DescribeValue(REG_BINARY, test.repaired), ReadArbiterValue());
+        EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegDeleteKeyA(HKEY_LOCAL_MACHINE, SETUP_PROGRAM_KEY));
         UnregisterTraceProvider();
     }
 }

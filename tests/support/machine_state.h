@@ -25,6 +25,7 @@ struct MachineState {
     std::vector<std::string> packageCopy;            // C:\windows\qzvrcom, upper case, sorted
     std::vector<BYTE> comDb;                         // "ComDB", empty when absent
     std::vector<std::string> serialPrintKeys;        // key paths below "Serial Print", sorted
+    bool bProgramKey;                                // HKLM\SOFTWARE\qzvrcom (the arbiter journal)
     bool bEntryExists;                               // the installed-programs entry
     std::map<std::string, RegistryValue> entryValues; // its values by name
 };

@@ -21,14 +21,14 @@ LONG WINAPI EndOnCrash(EXCEPTION_POINTERS* pException) {
 
 } // namespace
 
-int RunChild(const char* pszScenario, int nRow, long nCall, const char* pszResultFile, bool bPrepare) {
+int RunChild(const char* pszScenario, int nRow, long nCall, const char* pszResultFile, bool bPrepare, bool bKill) {
     SetUnhandledExceptionFilter(EndOnCrash);
     const Scenario* pScenario = FindScenario(pszScenario);
     if (pScenario == nullptr) return 2;
     int nPrepareExit = bPrepare && pScenario->pszPrepare != nullptr ? RunPlain(pScenario->pszPrepare) : 0;
     int nBoxes = 0;
     std::string strFirstBox;
-    CInterceptor interceptor(nRow, nCall);
+    CInterceptor interceptor(nRow, nCall, bKill);
     int nExitCode = RunSetupCounted(pScenario->pszCommandLine, &nBoxes, &strFirstBox);
 
     FILE* pFile = fopen(pszResultFile, "w");

@@ -23,9 +23,11 @@ struct RunOutcome {
 };
 
 // Child: prepares the machine when bPrepare, then runs the scenario, failing
-// call nCall of row nRow (nRow < 0: count only), and writes the outcome to
-// pszResultFile. Returns the process exit code.
-int RunChild(const char* pszScenario, int nRow, long nCall, const char* pszResultFile, bool bPrepare);
+// call nCall of row nRow (nRow < 0: count only) or, when bKill, ending the
+// process there, and writes the outcome to pszResultFile. Returns the
+// process exit code.
+int RunChild(const char* pszScenario, int nRow, long nCall, const char* pszResultFile, bool bPrepare,
+             bool bKill = false);
 // Child: RunSetup with the command line, nothing counted (prepare, recover).
 int RunPlain(const wchar_t* pszCommandLine);
 

@@ -37,6 +37,8 @@
     X("advapi32.dll", RegDeleteKeyA, CODE, ERROR_ACCESS_DENIED, NONE, NONE, 0, nullptr) \
     X("advapi32.dll", RegDeleteValueA, CODE, ERROR_ACCESS_DENIED, NONE, NONE, 0, nullptr) \
     X("advapi32.dll", RegEnumKeyExA, CODE, ERROR_ACCESS_DENIED, NONE, NONE, 0, nullptr) \
+    X("advapi32.dll", RegQueryInfoKeyA, CODE, ERROR_ACCESS_DENIED, NONE, NONE, 0, nullptr) \
+    X("advapi32.dll", RegFlushKey, CODE, ERROR_WRITE_FAULT, NONE, NONE, 0, nullptr) \
     X("advapi32.dll", RegCloseKey, CODE, ERROR_INVALID_HANDLE, RELEASE, KEY, 0, SWEEP_RELEASES) \
     X("advapi32.dll", OpenSCManagerA, ZERO, ERROR_ACCESS_DENIED, ACQUIRE, SERVICE, -1, nullptr) \
     X("advapi32.dll", OpenServiceA, ZERO, ERROR_ACCESS_DENIED, ACQUIRE, SERVICE, -1, nullptr) \

@@ -24,6 +24,7 @@ struct State {
     volatile LONG bCounting;
     int nInjectRow;
     long nInjectCall;
+    bool bKill;  // the chosen call ends the process instead of failing
     bool bInjected;
     CRITICAL_SECTION lock;  // guards the two containers below
     std::map<void*, int> mapLive;  // handle -> acquiring row
@@ -100,6 +101,8 @@ bool CountCall(int nRow) {
     LONG nCall = InterlockedIncrement(&g_pState->anCalls[nRow]);
     if (nRow != g_pState->nInjectRow || nCall != g_pState->nInjectCall) return false;
     g_pState->bInjected = true;
+    // A kill or a power cut: the run ends at once, before the call.
+    if (g_pState->bKill) TerminateProcess(GetCurrentProcess(), SWEEP_KILL_EXIT_CODE);
     return true;
 }
 
@@ -183,10 +186,11 @@ int FindFunctionRow(const char* pszName) {
     return -1;
 }
 
-CInterceptor::CInterceptor(int nInjectRow, long nInjectCall) {
+CInterceptor::CInterceptor(int nInjectRow, long nInjectCall, bool bKill) {
     g_pState = new State();
     g_pState->nInjectRow = nInjectRow;
     g_pState->nInjectCall = nInjectCall;
+    g_pState->bKill = bKill;
     InitializeCriticalSection(&g_pState->lock);
     g_pPatches = new std::vector<std::unique_ptr<CIatPatch>>();
     for (int i = 0; i < INTERCEPTED_ROWS; ++i) {

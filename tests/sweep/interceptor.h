@@ -8,6 +8,9 @@
 
 #include "fault_table.h"
 
+// Exit code of a run the sweep ends at its chosen call, as a kill would.
+#define SWEEP_KILL_EXIT_CODE 0xDEAD
+
 struct LeakedResource {
     std::string function;  // the call that acquired it
     ResourceKind kind;
@@ -16,8 +19,9 @@ struct LeakedResource {
 class CInterceptor {
 public:
     // Patches every intercepted row; calls pass straight through until
-    // BeginCounting. nInjectRow < 0: count only.
-    CInterceptor(int nInjectRow, long nInjectCall);
+    // BeginCounting. nInjectRow < 0: count only. bKill: the chosen call
+    // ends the process with SWEEP_KILL_EXIT_CODE instead of failing.
+    CInterceptor(int nInjectRow, long nInjectCall, bool bKill = false);
     ~CInterceptor();
     CInterceptor(const CInterceptor&) = delete;
     CInterceptor& operator=(const CInterceptor&) = delete;

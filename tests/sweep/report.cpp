@@ -27,20 +27,23 @@ std::string Verdict(const RunRecord& run) {
 
 void WriteScenario(FILE* pFile, const ScenarioRecord& record) {
     const Scenario& scenario = *record.pScenario;
-    fprintf(pFile, "## %s: `%s`\n\n", scenario.pszName, Narrow(scenario.pszCommandLine).c_str());
+    fprintf(pFile, "## %s%s: `%s`\n\n", record.bKill ? "killed, then run again: " : "", scenario.pszName,
+            Narrow(scenario.pszCommandLine).c_str());
     if (scenario.pszPrepare != nullptr) {
         fprintf(pFile, "Prepared by `%s`. ", Narrow(scenario.pszPrepare).c_str());
     }
     if (scenario.nBusyPort != 0) fprintf(pFile, "COM%d is held open by another program. ", scenario.nBusyPort);
     fprintf(pFile, "Exit code 0 promises: %s. %lu runs, %lu s.\n\n", scenario.pszJob,
             static_cast<unsigned long>(record.vecRuns.size()), static_cast<unsigned long>(record.dwSeconds));
-    fprintf(pFile, "| Failing call | # | Exit | Message | Left by the run | After silent uninstall | Faults |\n");
+    fprintf(pFile, record.bKill ? "| Killed at | # | Exit of the second run | Its message | Differences from one "
+                                  "undisturbed run | After silent uninstall | Faults |\n"
+                                : "| Failing call | # | Exit | Message | Left by the run | After silent uninstall | Faults |\n");
     fprintf(pFile, "|---|---|---|---|---|---|---|\n");
     for (const RunRecord& run : record.vecRuns) {
         std::string strExit = run.outcome.bFinished ? std::to_string(run.outcome.nExitCode) : run.outcome.strFailure;
         fprintf(pFile, "| %s | %ld | %s | %s | %s | %s | %s |\n", run.strFunction.c_str(), run.nCall, strExit.c_str(),
                 run.outcome.strFirstBox.empty() ? "-" : run.outcome.strFirstBox.c_str(),
-                Join(run.vecLeft, "nothing").c_str(), run.bRecoveryRun ? Join(run.vecNotRecovered, "as before").c_str() : "not needed",
+                Join(run.vecLeft, record.bKill ? "none" : "nothing").c_str(), run.bRecoveryRun ? Join(run.vecNotRecovered, "as before").c_str() : "not needed",
                 Verdict(run).c_str());
     }
     fprintf(pFile, "\n");
@@ -69,7 +72,17 @@ bool WriteReport(const char* pszPath, const std::vector<ScenarioRecord>& vecReco
                    "compared with its state before the scenario (\"as before\": the uninstall recovers it; the "
                    "package copy in the Windows folder is not compared).\n\n",
             bFull ? "every call" : "first, last and every tenth call");
-    for (const ScenarioRecord& record : vecRecords) WriteScenario(pFile, record);
+    bool bKillIntro = false;
+    for (const ScenarioRecord& record : vecRecords) {
+        if (record.bKill && !bKillIntro) {
+            bKillIntro = true;
+            fprintf(pFile, "# Kill sweep\n\nEach row: a run ended at once just before that call, then the same "
+                           "command run again undisturbed, which must end on its own with no box and the exit code "
+                           "and exact state of one undisturbed run; then a silent uninstall must recover the "
+                           "machine.\n\n");
+        }
+        WriteScenario(pFile, record);
+    }
     WriteLeftOut(pFile);
     return fclose(pFile) == 0;
 }

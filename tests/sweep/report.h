@@ -25,6 +25,7 @@ struct ScenarioRecord {
     const Scenario* pScenario = nullptr;
     std::vector<RunRecord> vecRuns;
     DWORD dwSeconds = 0;
+    bool bKill = false;  // kill sweep: outcome and state are the second run's
 };
 
 bool WriteReport(const char* pszPath, const std::vector<ScenarioRecord>& vecRecords, bool bFull);

@@ -17,10 +17,11 @@ const wchar_t UNINSTALL[] = L"setup.exe /s /u";
 const char ONLY_TRACED[] = "uninstall clean-up steps are only traced; the run goes on";
 const char ENTRY_NOT_REPORTED[] = "the installed-programs entry is not reported when it cannot be written";
 
+const char JOURNAL_LEFT[] = "a stored arbiter bitmap left beside a restored ComDB is discarded by the next run";
 const char INF_AS_READ[] = "the INF is taken as the system reads it: a line or section it cannot read is skipped";
 
 #define INSTALL_ACCEPTS                                                                            \
-    {nullptr, "installed-programs entry", ENTRY_NOT_REPORTED},                                     \
+    {nullptr, "installed-programs entry", ENTRY_NOT_REPORTED}, {nullptr, "program key", JOURNAL_LEFT}, \
     {"SetupFindFirstLineA", nullptr, INF_AS_READ}, {"SetupFindNextLine", nullptr, INF_AS_READ},     \
     {"SetupGetStringFieldA", nullptr, INF_AS_READ}, {"SetupGetFieldCount", nullptr, INF_AS_READ}
 
@@ -65,10 +66,11 @@ const std::vector<Scenario>& GetScenarios() {
     static const std::vector<Scenario> s_vecScenarios = {
         {"query", L"setup.exe /debug", nullptr, 0, "answers 0: not installed, nothing changed", true, NONE_ACCEPTED},
         {"install", INSTALL, nullptr, 0, "every port installed with its number, the entry written", false,
-         INSTALL_ACCEPTED},
+         INSTALL_ACCEPTED, true},
         {"reinstall", INSTALL, INSTALL, 0, "the old installation replaced by a whole new one", false,
-         REINSTALL_ACCEPTED},
-        {"uninstall", UNINSTALL, INSTALL, 0, "nothing of the driver is on the machine", true, UNINSTALL_ACCEPTED},
+         REINSTALL_ACCEPTED, true},
+        {"uninstall", UNINSTALL, INSTALL, 0, "nothing of the driver is on the machine", true, UNINSTALL_ACCEPTED,
+         true},
         {"uninstall-busy", UNINSTALL, INSTALL, 12, "nothing of the driver is on the machine", true,
          UNINSTALL_ACCEPTED},
         {"uninstall-clean", UNINSTALL, nullptr, 0, "nothing of the driver is on the machine", true,
@@ -84,12 +86,20 @@ const Scenario* FindScenario(const char* pszName) {
     return nullptr;
 }
 
-std::vector<std::string> ListMissingWork(const MachineState& promised, const MachineState& after) {
+std::vector<std::string> ListDifferencesExceptIds(const MachineState& promised, const MachineState& after) {
     MachineState promisedCopy = promised;
     MachineState afterCopy = after;
     ForgetInstanceIds(promisedCopy);
     ForgetInstanceIds(afterCopy);
-    std::vector<std::string> vecWithNumbers = DescribeDifferences(promisedCopy, afterCopy);
+    return DescribeDifferences(promisedCopy, afterCopy);
+}
+
+std::vector<std::string> ListMissingWork(const MachineState& promised, const MachineState& after) {
+    std::vector<std::string> vecWithNumbers = ListDifferencesExceptIds(promised, after);
+    MachineState promisedCopy = promised;
+    MachineState afterCopy = after;
+    ForgetInstanceIds(promisedCopy);
+    ForgetInstanceIds(afterCopy);
     ForgetNumbers(promisedCopy);
     ForgetNumbers(afterCopy);
     std::vector<std::string> vecLines = DescribeDifferences(promisedCopy, afterCopy);

@@ -29,6 +29,8 @@ struct Scenario {
     bool bDoneMeansClean;
     // Differences from that promise accepted by design; ends with nulls.
     const AcceptedDifference* pAccepted;
+    // The kill sweep ends this scenario's run at each call and runs it again.
+    bool bKillSwept;
 };
 
 // The machine state, without the driver host services that Wine creates as
@@ -42,6 +44,9 @@ const Scenario* FindScenario(const char* pszName);
 // state and the state after it, devices compared without their instance
 // IDs, and "~ COM numbers" when only the forced numbers differ.
 std::vector<std::string> ListMissingWork(const MachineState& promised, const MachineState& after);
+// Every difference, COM numbers included, with devices compared without
+// their instance IDs.
+std::vector<std::string> ListDifferencesExceptIds(const MachineState& promised, const MachineState& after);
 // The reason when every line is accepted by pAccepted for a failure of
 // pszFunction, otherwise null.
 const char* FindAcceptingReason(const AcceptedDifference* pAccepted, const char* pszFunction,

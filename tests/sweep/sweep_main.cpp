@@ -2,12 +2,15 @@
 // once per (function, call number) with exactly that call failing, each run
 // in a child process, and checks every run: no crash or hang, no leaked
 // resource, "ComDB" never left temporary, a normal silent uninstall brings
-// the machine back, and exit code 0 only when the job is done. Writes the
-// outcome of every failure as a markdown report.
+// the machine back, and exit code 0 only when the job is done. The kill
+// sweep instead ends the run at that call, runs the command again and
+// checks that the machine is exactly what one undisturbed run leaves.
+// Writes the outcome of every run as a markdown report.
 //
 //   sweep.exe [--full] [--report FILE] [--timeout SECONDS] [--scenario NAME,...]
 //             [--share K/N]   (only functions whose table row is K modulo N)
-//   sweep.exe --child SCENARIO ROW CALL RESULT_FILE PREPARE   (one counted run)
+//             [--sweeps fault,kill]
+//   sweep.exe --child SCENARIO ROW CALL RESULT_FILE PREPARE [kill]  (one counted run)
 //   sweep.exe --plain SCENARIO|recover                (uncounted run)
 #include <windows.h>
 
@@ -36,6 +39,7 @@ struct SweepOptions {
     std::string strOnly;  // scenario names separated by commas, or empty for all
     int nShare = 0;       // only the functions whose row index is nShare
     int nShares = 1;      // modulo nShares, so that parts can run side by side
+    std::string strSweeps = "fault,kill";
 };
 
 std::string GetResultFile() {
@@ -67,6 +71,7 @@ struct SweepContext {
     MachineState prepared;  // after its preparing run (clean without one)
     MachineState promised;  // what exit code 0 promises
     bool bPrepared = false; // the machine is in the prepared state now
+    int nNormalExit = 0;    // the exit code of the run without a failure
 };
 
 void CheckOutcome(const Scenario& scenario, int nRow, const MachineState& after, const SweepContext& context,
@@ -116,6 +121,11 @@ void RecoverMachine(SweepContext& context, const SweepOptions& options, RunRecor
                     context.clean.comDb.data(), static_cast<DWORD>(context.clean.comDb.size()));
 }
 
+std::string ChildArguments(const Scenario& scenario, int nRow, long nCall, bool bPrepare) {
+    return std::string("--child ") + scenario.pszName + " " + std::to_string(nRow) + " " + std::to_string(nCall) +
+           " \"" + GetResultFile() + "\" " + (bPrepare ? "1" : "0");
+}
+
 // One run: prepare when needed, run, check, recover when needed.
 RunRecord SweepOneRun(const Scenario& scenario, int nRow, long nCall, SweepContext& context,
                       const SweepOptions& options, MachineState* pAfter = nullptr) {
@@ -126,9 +136,7 @@ RunRecord SweepOneRun(const Scenario& scenario, int nRow, long nCall, SweepConte
     // Held here rather than in the child, so that the port is free again
     // even when the child crashes.
     std::unique_ptr<CBusyPort> busyPort(scenario.nBusyPort != 0 ? new CBusyPort(scenario.nBusyPort) : nullptr);
-    std::string strArguments = std::string("--child ") + scenario.pszName + " " + std::to_string(nRow) + " " +
-                               std::to_string(nCall) + " \"" + GetResultFile() + "\" " + (bPrepare ? "1" : "0");
-    record.outcome = StartChild(strArguments, GetResultFile(), options.dwTimeoutMs);
+    record.outcome = StartChild(ChildArguments(scenario, nRow, nCall, bPrepare), GetResultFile(), options.dwTimeoutMs);
     record.outcome.bPortBusy = !busyPort || busyPort->IsMade();
     busyPort.reset();
     MachineState after = ReadSweptState();
@@ -145,9 +153,36 @@ RunRecord SweepOneRun(const Scenario& scenario, int nRow, long nCall, SweepConte
     return record;
 }
 
-ScenarioRecord SweepScenario(const Scenario& scenario, const SweepOptions& options) {
+// A kill at the call, then the same command again undisturbed: that run
+// must end on its own without a box, with the undisturbed run's exit code,
+// leaving exactly what one undisturbed run leaves; then the uninstall must
+// bring back the machine from before the scenario.
+RunRecord SweepKillRun(const Scenario& scenario, int nRow, long nCall, SweepContext& context,
+                       const SweepOptions& options) {
+    RunRecord record;
+    record.strFunction = GetFunctionRows(nullptr)[nRow].pszName;
+    record.nCall = nCall;
+    bool bPrepare = scenario.pszPrepare != nullptr && !context.bPrepared;
+    RunOutcome killed = StartChild(ChildArguments(scenario, nRow, nCall, bPrepare) + " kill", GetResultFile(),
+                                   options.dwTimeoutMs);
+    if (killed.bFinished) record.vecFaults.push_back("call not reached");
+    else if (killed.strFailure != "crash 0x0000DEAD") record.vecFaults.push_back("killed run: " + killed.strFailure);
+    record.outcome = StartChild(ChildArguments(scenario, -1, 0, false), GetResultFile(), options.dwTimeoutMs);
+    const RunOutcome& outcome = record.outcome;
+    if (!outcome.bFinished) record.vecFaults.push_back("second run: " + outcome.strFailure);
+    if (outcome.nBoxes != 0) record.vecFaults.push_back("box in the second run");
+    if (outcome.bFinished && outcome.nExitCode != context.nNormalExit) record.vecFaults.push_back("second run fails");
+    for (const std::string& strLeak : outcome.vecLeaks) record.vecFaults.push_back("leak: " + strLeak);
+    record.vecLeft = ListDifferencesExceptIds(context.promised, ReadSweptState());
+    if (!record.vecLeft.empty()) record.vecFaults.push_back("second run does not leave what one run leaves");
+    RecoverMachine(context, options, record);
+    return record;
+}
+
+ScenarioRecord SweepScenario(const Scenario& scenario, const SweepOptions& options, bool bKill) {
     ScenarioRecord record;
     record.pScenario = &scenario;
+    record.bKill = bKill;
     DWORD dwStart = GetTickCount();
     SweepContext context;
     context.clean = ReadSweptState();
@@ -164,14 +199,19 @@ ScenarioRecord SweepScenario(const Scenario& scenario, const SweepOptions& optio
     RunRecord again = SweepOneRun(scenario, -1, 0, context, options, &normal);
     if (again.outcome.vecCalls != counting.outcome.vecCalls) counting.vecFaults.push_back("call counts vary between runs");
     context.promised = scenario.bDoneMeansClean ? context.clean : normal;
+    context.nNormalExit = again.outcome.nExitCode;
     record.vecRuns.push_back(counting);
     for (const auto& calls : counting.outcome.vecCalls) {
         int nRow = FindFunctionRow(calls.first.c_str());
-        if (nRow < 0 || GetFunctionRows(nullptr)[nRow].pszReason != nullptr || nRow % options.nShares != options.nShare) {
+        // A kill may come at any call, also at one whose failure is not
+        // injected.
+        if (nRow < 0 || (!bKill && GetFunctionRows(nullptr)[nRow].pszReason != nullptr) ||
+            nRow % options.nShares != options.nShare) {
             continue;
         }
         for (long nCall : PickCalls(calls.second, options.bFull)) {
-            record.vecRuns.push_back(SweepOneRun(scenario, nRow, nCall, context, options));
+            record.vecRuns.push_back(bKill ? SweepKillRun(scenario, nRow, nCall, context, options)
+                                           : SweepOneRun(scenario, nRow, nCall, context, options));
             const RunRecord& run = record.vecRuns.back();
             printf("%s %s #%ld: exit %d%s\n", scenario.pszName, run.strFunction.c_str(), nCall,
                    run.outcome.nExitCode, run.vecFaults.empty() ? "" : (" FAULT " + run.vecFaults[0]).c_str());
@@ -181,26 +221,33 @@ ScenarioRecord SweepScenario(const Scenario& scenario, const SweepOptions& optio
     // The next scenario starts on a clean machine.
     if (context.bPrepared) StartChild("--plain recover", "", options.dwTimeoutMs);
     record.dwSeconds = (GetTickCount() - dwStart + 500) / 1000;
-    printf("%s: %lu runs, %lu s\n", scenario.pszName, static_cast<unsigned long>(record.vecRuns.size()),
+    printf("%s%s: %lu runs, %lu s\n", bKill ? "kill " : "", scenario.pszName, static_cast<unsigned long>(record.vecRuns.size()),
            static_cast<unsigned long>(record.dwSeconds));
     return record;
 }
 
+bool IsListed(const std::string& strList, const char* pszName) {
+    return ("," + strList + ",").find(std::string(",") + pszName + ",") != std::string::npos;
+}
+
+// The chosen scenarios of the fault sweep, then those of the kill sweep.
 int RunParent(const SweepOptions& options) {
     std::vector<ScenarioRecord> vecRecords;
     int nFaults = 0;
-    for (const Scenario& scenario : GetScenarios()) {
-        if (!options.strOnly.empty() &&
-            ("," + options.strOnly + ",").find(std::string(",") + scenario.pszName + ",") == std::string::npos) {
-            continue;
-        }
-        vecRecords.push_back(SweepScenario(scenario, options));
-        for (const RunRecord& run : vecRecords.back().vecRuns) nFaults += run.vecFaults.empty() ? 0 : 1;
-        // Written after every scenario, so that a long sweep shows its
-        // results as it goes.
-        if (!WriteReport(options.strReport.c_str(), vecRecords, options.bFull)) {
-            printf("cannot write %s\n", options.strReport.c_str());
-            return 1;
+    for (bool bKill : {false, true}) {
+        for (const Scenario& scenario : GetScenarios()) {
+            if (!IsListed(options.strSweeps, bKill ? "kill" : "fault") || (bKill && !scenario.bKillSwept) ||
+                (!options.strOnly.empty() && !IsListed(options.strOnly, scenario.pszName))) {
+                continue;
+            }
+            vecRecords.push_back(SweepScenario(scenario, options, bKill));
+            for (const RunRecord& run : vecRecords.back().vecRuns) nFaults += run.vecFaults.empty() ? 0 : 1;
+            // Written after every scenario, so that a long sweep shows its
+            // results as it goes.
+            if (!WriteReport(options.strReport.c_str(), vecRecords, options.bFull)) {
+                printf("cannot write %s\n", options.strReport.c_str());
+                return 1;
+            }
         }
     }
     printf("%d faulty run(s); report: %s\n", nFaults, options.strReport.c_str());
@@ -218,9 +265,9 @@ int RunPlainByName(const char* pszWhat) {
 int main(int nArguments, char** ppszArguments) {
     // Every run starts from the sample package folder, as a user's would.
     CStartFolder packageFolder(PackageFolder().c_str());
-    if (nArguments == 7 && strcmp(ppszArguments[1], "--child") == 0) {
+    if ((nArguments == 7 || nArguments == 8) && strcmp(ppszArguments[1], "--child") == 0) {
         return RunChild(ppszArguments[2], atoi(ppszArguments[3]), atol(ppszArguments[4]), ppszArguments[5],
-                        strcmp(ppszArguments[6], "1") == 0);
+                        strcmp(ppszArguments[6], "1") == 0, nArguments == 8 && strcmp(ppszArguments[7], "kill") == 0);
     }
     if (nArguments == 3 && strcmp(ppszArguments[1], "--plain") == 0) return RunPlainByName(ppszArguments[2]);
     SweepOptions options;
@@ -228,6 +275,7 @@ int main(int nArguments, char** ppszArguments) {
         if (strcmp(ppszArguments[i], "--full") == 0) options.bFull = true;
         else if (strcmp(ppszArguments[i], "--report") == 0 && i + 1 < nArguments) options.strReport = ppszArguments[++i];
         else if (strcmp(ppszArguments[i], "--scenario") == 0 && i + 1 < nArguments) options.strOnly = ppszArguments[++i];
+        else if (strcmp(ppszArguments[i], "--sweeps") == 0 && i + 1 < nArguments) options.strSweeps = ppszArguments[++i];
         else if (strcmp(ppszArguments[i], "--share") == 0 && i + 1 < nArguments &&
                  sscanf(ppszArguments[++i], "%d/%d", &options.nShare, &options.nShares) == 2 && options.nShares > 0) {
         } else if (strcmp(ppszArguments[i], "--timeout") == 0 && i + 1 < nArguments)

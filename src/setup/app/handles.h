@@ -26,6 +26,13 @@ public:
         Reset();
         return &m_hValue;
     }
+    // Hands the value over to the caller, who releases it from now on.
+    Type Detach()
+    {
+        Type hValue = m_hValue;
+        m_hValue = TTraits::Invalid();
+        return hValue;
+    }
     void Reset(Type hValue = TTraits::Invalid())
     {
         if (m_hValue != TTraits::Invalid()) {

@@ -9,6 +9,8 @@
 #include <shellapi.h>
 #include <strsafe.h>
 
+#include "../install/comdb_journal.h"
+#include "../install/unfinished_devices.h"
 #include "../trace/trace.h"
 #include "checks.h"
 #include "command_line.h"
@@ -170,6 +172,14 @@ int RunSetup()
         ShowStringMessage(nullptr, nFailure, MB_ICONINFORMATION);
         return EXIT_FAILED;
     }
+    // A run killed while a temporary arbiter value stood left it behind.
+    // It is repaired before any other work; one that cannot be repaired
+    // stays for the next run, and this run changes nothing.
+    if (!RepairArbiter()) {
+        ShowStringMessage(nullptr, IDS_ERROR, MB_ICONINFORMATION);
+        return EXIT_FAILED;
+    }
+    RemoveUnfinishedDevices();
     // An install must never copy from or into a shortened folder, nor go
     // on without its package: it is refused before anything changes.
     bool bFoldersFit = FillFolders(&data);

@@ -5,11 +5,12 @@
 #include "../app/handles.h"
 #include "../app/system_library.h"
 #include "../trace/trace.h"
+#include "comdb_journal.h"
 
 namespace {
 
-const char c_szArbiterKey[] = "System\\CurrentControlSet\\Control\\COM Name Arbiter";
-const char c_szArbiterValue[] = "ComDB";
+const char c_szArbiterKey[] = SETUP_ARBITER_KEY;
+const char c_szArbiterValue[] = SETUP_ARBITER_VALUE;
 
 typedef LONG(WINAPI* ComDBOpenProc)(HANDLE* phComDB);
 typedef LONG(WINAPI* ComDBCloseProc)(HANDLE hComDB);
@@ -57,6 +58,26 @@ LONG OpenArbiterKey(CRegistryKey& hKey)
 
 } // namespace
 
+LONG QueryWholeValue(HKEY hKey, const char* pszName, CHeapBlock& data, DWORD* pcbData, DWORD* pdwType)
+{
+    DWORD cbData = 0;
+    LONG nStatus = RegQueryValueExA(hKey, pszName, nullptr, pdwType, nullptr, &cbData);
+    if (nStatus != ERROR_SUCCESS) {
+        return nStatus;
+    }
+    data.Reset(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, cbData));
+    if (!data.IsValid()) {
+        return ERROR_NOT_ENOUGH_MEMORY;
+    }
+    // The size and type of this second read are the ones that count.
+    nStatus = RegQueryValueExA(hKey, pszName, nullptr, pdwType, static_cast<BYTE*>(data.Get()), &cbData);
+    *pcbData = cbData;
+    if (nStatus != ERROR_SUCCESS) {
+        data.Reset();
+    }
+    return nStatus;
+}
+
 CComDB::CComDB() : m_pData(nullptr), m_cbData(0), m_dwType(0) {}
 
 CComDB::~CComDB()
@@ -79,22 +100,14 @@ BOOL CComDB::Load()
     if (OpenArbiterKey(hKey) != ERROR_SUCCESS) {
         return FALSE;
     }
+    // Type and size are those every later write uses.
+    CHeapBlock data;
     DWORD dwType = 0;
     DWORD cbData = 0;
-    if (RegQueryValueExA(hKey.Get(), c_szArbiterValue, nullptr, &dwType, nullptr, &cbData) != ERROR_SUCCESS) {
+    if (QueryWholeValue(hKey.Get(), c_szArbiterValue, data, &cbData, &dwType) != ERROR_SUCCESS) {
         return FALSE;
     }
-    BYTE* pData = static_cast<BYTE*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, cbData));
-    if (pData == nullptr) {
-        return FALSE;
-    }
-    // Type and size are taken from this second read: they are the ones
-    // every later write uses.
-    if (RegQueryValueExA(hKey.Get(), c_szArbiterValue, nullptr, &dwType, pData, &cbData) != ERROR_SUCCESS) {
-        HeapFree(GetProcessHeap(), 0, pData);
-        return FALSE;
-    }
-    m_pData = pData;
+    m_pData = static_cast<BYTE*>(data.Detach());
     m_cbData = cbData;
     m_dwType = dwType;
     return TRUE;
@@ -125,6 +138,11 @@ BOOL CComDB::ReservePort(DWORD nPort)
     // The working copy keeps the number even if this write fails, so the
     // next Save of the walk records it.
     m_pData[nIndex] = static_cast<BYTE>(m_pData[nIndex] | nMask);
+    // Stored first: a run killed while the temporary value stands is
+    // repaired from this copy by the next run.
+    if (!WriteArbiterJournal(m_pData, m_cbData, m_dwType)) {
+        return FALSE;
+    }
     return RegSetValueExA(hKey.Get(), c_szArbiterValue, 0, m_dwType, pTemporary, m_cbData) == ERROR_SUCCESS;
 }
 

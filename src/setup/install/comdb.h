@@ -4,6 +4,16 @@
 
 #include <windows.h>
 
+#include "../app/handles.h"
+
+// Where the system keeps the arbiter bitmap, under HKEY_LOCAL_MACHINE.
+#define SETUP_ARBITER_KEY "System\\CurrentControlSet\\Control\\COM Name Arbiter"
+#define SETUP_ARBITER_VALUE "ComDB"
+
+// Reads a whole registry value of any size: its data into a new heap block
+// owned by data, its size and its type. A registry error code.
+LONG QueryWholeValue(HKEY hKey, const char* pszName, CHeapBlock& data, DWORD* pcbData, DWORD* pdwType);
+
 class CComDB {
 public:
     CComDB();

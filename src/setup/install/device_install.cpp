@@ -12,6 +12,7 @@
 #include "../app/messages.h"
 #include "../trace/trace.h"
 #include "comdb.h"
+#include "comdb_journal.h"
 #include "port_check.h"
 
 // Hardware ID buffer, NUL included.
@@ -251,8 +252,11 @@ BOOL InstallDevicesFromInf(CDialogData* pData, const char* pszInfPath)
     } while (SetupFindNextLine(&manufacturer, &manufacturer));
     if (walk.bSavePending && !RestoreWorkingCopy(comDb)) {
         // The temporary value claims every COM number: no port of any
-        // vendor would get one. The run must not pass for a success.
+        // vendor would get one. The run must not pass for a success, and
+        // the stored copy stays for the next run's repair.
         pData->m_nResultId = IDS_ERROR;
+    } else {
+        DeleteArbiterJournal();
     }
     return TRUE;
 }

@@ -12,6 +12,7 @@
 #include "../app/messages.h"
 #include "../app/system_library.h"
 #include "../trace/trace.h"
+#include "unfinished_devices.h"
 
 namespace {
 
@@ -55,8 +56,10 @@ DWORD InstallOnNewDevice(const char* pszHardwareId, const BYTE* pProperty, DWORD
     }
     SP_DEVINFO_DATA device;
     device.cbSize = sizeof(device);
-    if (!SetupDiCreateDeviceInfoA(hList.Get(), szClassName, &guidClass, nullptr, nullptr, DICD_GENERATE_ID,
-                                  &device)) {
+    // The marker description lets the next run find and remove a device
+    // this run could not finish, even one that has no hardware ID yet.
+    if (!SetupDiCreateDeviceInfoA(hList.Get(), szClassName, &guidClass, SETUP_UNFINISHED_DEVICE_DESC, nullptr,
+                                  DICD_GENERATE_ID, &device)) {
         DWORD dwError = GetFailureError();
         if (IsTraceEnabled(TRACE_ERROR)) {
             TraceEvent(g_guidUtilComponent, 50, dwError);
