@@ -8,6 +8,15 @@
 
 namespace {
 
+// Opens pszKey under HKEY_LOCAL_MACHINE into hKey and reads the whole of
+// value pszName. A registry error code of the open or the read.
+LONG ReadKeyValue(const char* pszKey, REGSAM samDesired, const char* pszName, CRegistryKey& hKey, CHeapBlock& data,
+                  DWORD* pcbData, DWORD* pdwType)
+{
+    LONG nStatus = RegOpenKeyExA(HKEY_LOCAL_MACHINE, pszKey, 0, samDesired, hKey.AddressOf());
+    return nStatus == ERROR_SUCCESS ? QueryWholeValue(hKey.Get(), pszName, data, pcbData, pdwType) : nStatus;
+}
+
 // Every bit set but at most one: the temporary value of a reservation,
 // before (one clear bit) or after (none) the system claimed its number.
 bool IsTemporaryForm(const BYTE* pData, DWORD cbData)
@@ -41,10 +50,8 @@ LONG ApplyJournal(BYTE* pSaved, DWORD cbSaved, DWORD dwSavedType)
     CHeapBlock current;
     DWORD cbCurrent = 0;
     DWORD dwCurrentType = 0;
-    LONG nStatus = RegOpenKeyExA(HKEY_LOCAL_MACHINE, SETUP_ARBITER_KEY, 0, KEY_ALL_ACCESS, hArbiter.AddressOf());
-    if (nStatus == ERROR_SUCCESS) {
-        nStatus = QueryWholeValue(hArbiter.Get(), SETUP_ARBITER_VALUE, current, &cbCurrent, &dwCurrentType);
-    }
+    LONG nStatus = ReadKeyValue(SETUP_ARBITER_KEY, KEY_ALL_ACCESS, SETUP_ARBITER_VALUE, hArbiter, current, &cbCurrent,
+                                &dwCurrentType);
     if (nStatus != ERROR_SUCCESS) {
         // No arbiter value: nothing to repair. Any other error: unknown.
         return nStatus == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : nStatus;
@@ -120,10 +127,7 @@ BOOL RepairArbiter()
     CHeapBlock saved;
     DWORD cbSaved = 0;
     DWORD dwType = 0;
-    LONG nStatus = RegOpenKeyExA(HKEY_LOCAL_MACHINE, SETUP_PROGRAM_KEY, 0, KEY_READ, hKey.AddressOf());
-    if (nStatus == ERROR_SUCCESS) {
-        nStatus = QueryWholeValue(hKey.Get(), SETUP_JOURNAL_VALUE, saved, &cbSaved, &dwType);
-    }
+    LONG nStatus = ReadKeyValue(SETUP_PROGRAM_KEY, KEY_READ, SETUP_JOURNAL_VALUE, hKey, saved, &cbSaved, &dwType);
     if (nStatus == ERROR_FILE_NOT_FOUND) {
         // No walk was interrupted. A key left empty by a failed deletion
         // goes now.
