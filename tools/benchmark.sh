@@ -3,7 +3,8 @@
 # Usage: tools/benchmark.sh [BUILD_DIR]
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=${1:-$root/build}
+# Absolute: Wine takes only an absolute prefix path.
+build=$(realpath -m "${1:-$root/build}")
 bash "$root/tools/build.sh" "$build" setup_benchmark bench_msports bench_newdev
 bench=$build/benchmark
 if [ ! -f "$bench/template/.bench-ready" ]; then

@@ -1,10 +1,13 @@
 // The piece reader against fgets on the same file opened "r": the same
 // pieces, byte for byte, whatever the block size, on chosen and on random
-// files full of CR, LF, Ctrl-Z, NUL, high bytes and over-long lines.
+// files full of CR, LF, Ctrl-Z, NUL, high bytes, over-long lines and the
+// keyword; with the keyword search, the same pieces less those without it.
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
+#include <algorithm>
+#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
@@ -15,7 +18,16 @@
 namespace {
 
 const size_t PIECE_SIZE = 260;
+const char KEYWORD[] = "ADDSERVICE";
 typedef std::vector<std::string> Pieces;
+
+bool HoldsKeyword(std::string piece)
+{
+    for (char& ch : piece) {
+        ch = ch >= 'a' && ch <= 'z' ? static_cast<char>(ch - 0x20) : ch;
+    }
+    return piece.find(KEYWORD) != std::string::npos;
+}
 
 // Each piece as the whole buffer it was read into, the buffer first filled
 // with 0xCC: so the bytes after a NUL and the terminator's place count.
@@ -31,14 +43,17 @@ Pieces ReadWithFgets(const std::string& path)
     return pieces;
 }
 
-Pieces ReadWithReader(const std::string& path, size_t nBlockSize)
+// Every piece, or with pszKeyword only those the keyword search gives.
+Pieces ReadWithReader(const std::string& path, size_t nBlockSize, const char* pszKeyword)
 {
     Pieces pieces;
     CInfPieceReader reader(nBlockSize);
     bool bOpen = reader.Open(path.c_str());
     char szPiece[PIECE_SIZE];
     size_t nLength = 0;
-    for (memset(szPiece, 0xCC, PIECE_SIZE); bOpen && (nLength = reader.ReadPiece(szPiece, PIECE_SIZE)) != 0;
+    for (memset(szPiece, 0xCC, PIECE_SIZE);
+         bOpen && (nLength = pszKeyword != nullptr ? reader.ReadPieceHolding(szPiece, PIECE_SIZE, pszKeyword)
+                                                   : reader.ReadPiece(szPiece, PIECE_SIZE)) != 0;
          memset(szPiece, 0xCC, PIECE_SIZE)) {
         pieces.push_back(std::string(szPiece, PIECE_SIZE));
         // The length counts the bytes before the terminator, NULs included.
@@ -50,7 +65,8 @@ Pieces ReadWithReader(const std::string& path, size_t nBlockSize)
 // About half the files hold a Ctrl-Z somewhere.
 std::string MakeRandomText(std::mt19937& random)
 {
-    static const std::string units[] = {"a", "Z", " ", "\r", "\n", "\r\n", "\r\r\n", std::string(1, '\0'), "\x81\x40", "\xFF"};
+    static const std::string units[] = {"a", "Z", " ", "\r", "\n", "\r\n", "\r\r\n", std::string(1, '\0'), "\x81\x40", "\xFF",
+                                        "AddService", "aDDSERVICE", "ADDSERVIC"};
     std::string text;
     for (size_t nUnits = random() % 600; nUnits > 0; --nUnits) {
         unsigned nUnit = random() % 400;
@@ -59,7 +75,7 @@ std::string MakeRandomText(std::mt19937& random)
         } else if (nUnit < 12) {
             text += std::string(200 + random() % 200, 'L'); // longer than a piece
         } else {
-            text += units[nUnit % 10];
+            text += units[nUnit % 13];
         }
     }
     return text;
@@ -81,9 +97,11 @@ protected:
         DWORD dwWritten = 0;
         ASSERT_TRUE(WriteFile(file.Get(), text.data(), static_cast<DWORD>(text.size()), &dwWritten, nullptr));
         file.Reset();
-        Pieces expected = ReadWithFgets(m_path);
+        Pieces expected = ReadWithFgets(m_path), holding;
+        std::copy_if(expected.begin(), expected.end(), std::back_inserter(holding), HoldsKeyword);
         for (size_t nBlockSize : {1, 2, 3, 7, 64, 259, 4096, 65536}) {
-            EXPECT_EQ(expected, ReadWithReader(m_path, nBlockSize)) << label << ", blocks of " << nBlockSize;
+            EXPECT_EQ(expected, ReadWithReader(m_path, nBlockSize, nullptr)) << label << ", blocks of " << nBlockSize;
+            EXPECT_EQ(holding, ReadWithReader(m_path, nBlockSize, KEYWORD)) << label << ", keyword, blocks of " << nBlockSize;
         }
     }
 
@@ -95,7 +113,10 @@ TEST_F(InfPieceReaderTest, GivesThePiecesFgetsGivesInTextMode)
     const std::string chosen[] = {"", "\r", "\n", "\x1A", "a\r", "a\r\r\n\r", "ab\r\x1A\r\n", "a\x1A\nafter",
                                   "one\r\ntwo\n\rthree", std::string("nul\0inside\r\n", 12) + std::string(300, 'n'),
                                   std::string(258, 'a') + "\r\nb", std::string(259, 'a') + "\r\nb",
-                                  std::string(259, 'a') + "\r", std::string(600, 'a') + "\x1A"};
+                                  std::string(259, 'a') + "\r", std::string(600, 'a') + "\x1A",
+                                  // the keyword ending a piece, running into the next, starting one
+                                  std::string(1026, 'x') + "ADDSERVICE\r\n" + std::string(1027, 'x') + "addservice",
+                                  std::string(1036, 'x') + "AddService\r\r\n\rAddService\x1A AddService"};
     for (const std::string& text : chosen) {
         ExpectSamePieces(text, "chosen text of " + std::to_string(text.size()) + " bytes");
     }

@@ -140,6 +140,7 @@ const InfCase INF_CASES[] = {
     {"service ending in the name", "AddService = myqzvrcom, 2, inst\n", false},
     {"different lines", "AddService = other, 2, inst\nqzvrcom\n", false},
     {"different pieces", "AddService" + std::string(260, ' ') + "qzvrcom\n", false},
+    {"third piece of a line", std::string(600, ' ') + "AddService qzvrcom\n", true},
     {"UTF-16 text", Utf16(L"AddService = qzvrcom, 2, inst\r\n"), false},
 };
 
@@ -240,6 +241,28 @@ TEST_F(PackageCleanupTest, NeverDeletesAFileWithoutBothWordsOnOneLine)
             EXPECT_TRUE(HasInf("random" + std::to_string(nFile))) << texts[nFile];
         }
     }
+}
+
+// A code page in which another byte upper-cases to a letter of the keyword,
+// as the dotless i does to 'I' in Turkish: a search for the keyword's ASCII
+// letters would miss "ADDSERV\xFDCE", so every piece is tested.
+void* g_pfnRealMbsupr = nullptr;
+unsigned char* __cdecl UpperCaseDotlessI(unsigned char* pszText)
+{
+    reinterpret_cast<unsigned char*(__cdecl*)(unsigned char*)>(g_pfnRealMbsupr)(pszText);
+    std::replace(pszText, pszText + strlen(reinterpret_cast<char*>(pszText)), static_cast<unsigned char>(0xFD),
+                 static_cast<unsigned char>('I'));
+    return pszText;
+}
+
+TEST_F(PackageCleanupTest, FindsTheKeywordThatOtherBytesUpperCaseTo)
+{
+    CIatPatch upper("msvcrt.dll", "_mbsupr", reinterpret_cast<void*>(UpperCaseDotlessI));
+    g_pfnRealMbsupr = upper.Original();
+    ASSERT_TRUE(upper.IsApplied());
+    WriteInf("dotless", "ADDSERV\xFD" "CE = qzvrcom, 2, inst\r\n");
+    EXPECT_EQ(1, Clean("QZVRCOM"));
+    EXPECT_FALSE(HasInf("dotless"));
 }
 
 TEST_F(PackageCleanupTest, DeleteFileForceRemovesReadOnlyFilesAndReportsFailures)

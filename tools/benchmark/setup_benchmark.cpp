@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cctype>
 #include <memory>
 #include <cstdio>
 #include <random>
@@ -42,31 +43,88 @@ std::string InfFolder()
     return std::string(szWindows) + SUFFIX;
 }
 
-// INF-like text of about nBytes: sections, services of other drivers,
-// registry lines, comments and now and then a line longer than 259 bytes.
+// A service of another driver, its name in one of the letter cases INF
+// files use; never the benchmark's own service.
+std::string MakeServiceName(std::mt19937& random)
+{
+    static const char* const PARTS[] = {"Net", "Usb", "Hid", "Stor", "Pci", "Wlan", "Aud", "Bt", "Vid", "Kbd"};
+    std::string name = std::string(PARTS[random() % 10]) + PARTS[random() % 10] + std::to_string(random() % 100);
+    unsigned nCase = random() % 3;
+    for (char& ch : name) {
+        ch = nCase == 0 ? static_cast<char>(toupper(ch)) : nCase == 1 ? static_cast<char>(tolower(ch)) : ch;
+    }
+    return name;
+}
+
+// A services section adding another driver's service, and its service
+// section; the keyword also in the letter cases INF files use.
+std::string MakeServiceSections(std::mt19937& random)
+{
+    static const char* const KEYWORDS[] = {"AddService", "ADDSERVICE", "Addservice"};
+    std::string name = MakeServiceName(random), number = std::to_string(random() % 100000);
+    return "\r\n[Install" + number + ".NT.Services]\r\n" + KEYWORDS[random() % 3] + " = " + name +
+           ", 0x00000002, Service" + number + "\r\n\r\n[Service" + number + "]\r\nDisplayName = %" + name +
+           ".SvcDesc%\r\nServiceType = 1\r\nStartType = 3\r\nServiceBinary = %12%\\" + name + ".sys\r\n";
+}
+
+// One line of an INF body: the install and service sections of a model
+// (with services only when bServices), registry lines and comments.
+std::string MakeBodyLine(std::mt19937& random, bool bServices)
+{
+    unsigned nKind = random() % 40, nValue = random() % 100000;
+    char szLine[200] = "";
+    if (nKind == 0) {
+        snprintf(szLine, sizeof(szLine), "\r\n[Install%u.NT]\r\nAddReg = Install%u.AddReg\r\nCopyFiles = Files%u\r\n",
+                 nValue, nValue, nValue);
+    } else if (nKind == 1 && bServices) {
+        return MakeServiceSections(random);
+    } else if (nKind < 5) {
+        snprintf(szLine, sizeof(szLine), "; Parameter %u: its default, range and adapters\r\n", nValue);
+    } else {
+        snprintf(szLine, sizeof(szLine), "HKR, Ndi\\params\\Param%u, ParamDesc, 0, %%Param%u.Desc%%\r\n", nValue,
+                 nValue);
+    }
+    return szLine;
+}
+
+// INF text of about nBytes: a long comment block, version and model
+// sections, a body of install sections, and a [Strings] section that fills
+// the last third.
 std::string MakeInfText(std::mt19937& random, size_t nBytes)
 {
     std::string text;
+    for (unsigned nLine = 20 + random() % 60; nLine > 0; --nLine) {
+        text += "; Copyright notice, licence terms and the history of this driver package, line by line\r\n";
+    }
+    text += "\r\n[Version]\r\nSignature = \"$WINDOWS NT$\"\r\nClass = Net\r\nProvider = %Mfg%\r\n"
+            "\r\n[Manufacturer]\r\n%Mfg% = Models, NTamd64\r\n\r\n[Models.NTamd64]\r\n";
+    bool bServices = random() % 5 != 0;
+    text += bServices ? MakeServiceSections(random) : "";
+    while (text.size() < nBytes * 2 / 3) {
+        text += MakeBodyLine(random, bServices);
+    }
+    text += "\r\n[Strings]\r\n";
     while (text.size() < nBytes) {
-        unsigned nKind = random() % 20;
         unsigned nValue = random() % 100000;
-        char szLine[400] = "";
-        if (nKind == 0) {
-            snprintf(szLine, sizeof(szLine), "[Section%u.Services]\r\n", nValue);
-        } else if (nKind == 1) {
-            snprintf(szLine, sizeof(szLine), "AddService = driver%u, 0x00000002, driver%u_Service_Inst\r\n", nValue,
-                     nValue);
-        } else if (nKind == 2) {
-            snprintf(szLine, sizeof(szLine), "; %u %s\r\n", nValue, std::string(280, 'c').c_str());
-        } else {
-            snprintf(szLine, sizeof(szLine), "HKR,,\"Value%u\",0x00010001,%u ; device setting\r\n", nValue, nKind);
-        }
-        text += szLine;
+        text += "Param" + std::to_string(nValue) + ".Desc = \"Localized description of setting " +
+                std::to_string(nValue) + " as the user sees it\"\r\n";
     }
     return text;
 }
 
-// About 2,000 files and 100 MB; six of them 6 MB.
+// UTF-16 little-endian with a byte-order mark, as current Windows stores
+// many of its own INF files.
+std::string ToUtf16(const std::string& text)
+{
+    std::string bytes = "\xFF\xFE";
+    for (char ch : text) {
+        bytes += ch;
+        bytes += '\0';
+    }
+    return bytes;
+}
+
+// About 2,000 files and 100 MB, six of them 6 MB; a third in UTF-16.
 bool MakeInfFolder(const std::string& folder, size_t* pnFiles, size_t* pnBytes)
 {
     CreateDirectoryA(folder.c_str(), nullptr);
@@ -75,7 +133,8 @@ bool MakeInfFolder(const std::string& folder, size_t* pnFiles, size_t* pnBytes)
     *pnBytes = 0;
     for (int nFile = 0; nFile < 2000; ++nFile) {
         size_t nSize = nFile < 6 ? 6 * 1024 * 1024 : 2000 + random() % 64000;
-        std::string text = MakeInfText(random, nSize);
+        bool bUtf16 = nFile % 3 == 1;
+        std::string text = bUtf16 ? ToUtf16(MakeInfText(random, nSize / 2)) : MakeInfText(random, nSize);
         std::string path = folder + "\\oem" + std::to_string(nFile) + ".inf";
         HANDLE hFile = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
         DWORD dwWritten = 0;
@@ -139,7 +198,8 @@ void ReadFolderInBinaryBlocks(const std::string& folder)
     FindClose(hFind);
 }
 
-// The scan's own reading: 259-byte pieces from binary-mode blocks.
+// The scan's own reading: the keyword searched in binary-mode blocks, and
+// the 259-byte pieces that hold it.
 void ReadFolderWithPieceReader(const std::string& folder)
 {
     WIN32_FIND_DATAA found = {};
@@ -148,7 +208,7 @@ void ReadFolderWithPieceReader(const std::string& folder)
     char szPiece[260];
     for (BOOL bMore = hFind != INVALID_HANDLE_VALUE; bMore; bMore = FindNextFileA(hFind, &found)) {
         reader.Open((folder + "\\" + found.cFileName).c_str());
-        while (reader.ReadPiece(szPiece, sizeof(szPiece)) != 0) {
+        while (reader.ReadPieceHolding(szPiece, sizeof(szPiece), "ADDSERVICE") != 0) {
         }
     }
     FindClose(hFind);
@@ -173,7 +233,7 @@ void BenchmarkInfScan()
         {"DeleteOemInfByService", ScanFolder, {}},
         {"text-mode fgets pieces alone", ReadFolderInPieces, {}},
         {"binary-mode fread blocks alone", ReadFolderInBinaryBlocks, {}},
-        {"piece reader alone", ReadFolderWithPieceReader, {}},
+        {"keyword pieces alone", ReadFolderWithPieceReader, {}},
     };
     std::string folder = InfFolder();
     size_t nFiles = 0, nBytes = 0;

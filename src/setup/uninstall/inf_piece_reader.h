@@ -9,6 +9,9 @@
 
 class CInfPieceReader {
 public:
+    // The longest piece buffer ReadPieceHolding takes.
+    static constexpr size_t MAX_PIECE_SIZE = 260;
+
     // The block, nBlockSize bytes (at least 1), is allocated once and
     // serves every file the reader opens.
     explicit CInfPieceReader(size_t nBlockSize);
@@ -26,13 +29,30 @@ public:
     // with pszPiece untouched, at the end of the text.
     size_t ReadPiece(char* pszPiece, size_t nPieceSize);
 
+    // As ReadPiece, but passes over every piece that does not hold
+    // pszKeyword (ASCII capitals; in the piece its letters may be in either
+    // case). The text is searched for the keyword first, and only the piece
+    // around a find is made. Reads a file with this function or ReadPiece,
+    // not both. 0 with ERROR_INVALID_PARAMETER when nPieceSize exceeds
+    // MAX_PIECE_SIZE or the keyword is shorter than 2 bytes or longer than
+    // a piece.
+    size_t ReadPieceHolding(char* pszPiece, size_t nPieceSize, const char* pszKeyword);
+
 private:
     bool FillBlock();
     bool TakeLineFeed();
+    bool FindKeyword(const char* pszKeyword, size_t nKeyword);
+    void PassLines(size_t nTo);
 
     CHeapBlock m_block;
     size_t m_nBlockSize;
     CFileStream m_file;
+    // Indexes into the block. The last MAX_PIECE_SIZE bytes read stay in
+    // front of each new block, for a piece that began before it.
     size_t m_nNext;
     size_t m_nEnd;
+    // Where the line of m_nNext begins, kept by ReadPieceHolding. It may lie
+    // before the bytes kept: unsigned, it then wraps, and its distance to
+    // an index is still right.
+    size_t m_nLineStart;
 };

@@ -6,7 +6,6 @@
 #include <mbctype.h>
 #include <mbstring.h>
 #include <setupapi.h>
-#include <stdint.h>
 #include <string.h>
 #include <strsafe.h>
 
@@ -54,44 +53,38 @@ bool ContainsWholeName(const unsigned char* pszPiece, const unsigned char* pszNa
     return false;
 }
 
-// True when one of the eight bytes at pBytes is 'A' or 'a'.
-bool HasLetterA(const unsigned char* pBytes)
-{
-    const uint64_t nOnes = 0x0101010101010101ull;
-    uint64_t nWord = 0;
-    memcpy(&nWord, pBytes, sizeof(nWord));
-    nWord = (nWord | 0x20 * nOnes) ^ 'a' * nOnes; // zero bytes where 'A' or 'a' stood
-    return ((nWord - nOnes) & ~nWord & 0x80 * nOnes) != 0;
-}
-
 // Upper case of each single-byte character, as _mbsupr converts it; lead
 // bytes map to themselves. Lets a piece be ruled out before it is
-// converted: most pieces hold no "ADDSERVICE" in any case.
+// converted, and converts it at a table's cost where no byte is a lead byte.
 class CUpperCaseTable {
 public:
-    CUpperCaseTable() : m_bOnlyLettersA(true)
+    CUpperCaseTable() : m_bSingleByte(true), m_bAsciiKeyword(true)
     {
         for (int nByte = 0; nByte < 256; ++nByte) {
             unsigned char szChar[2] = {static_cast<unsigned char>(nByte), 0};
-            if (nByte != 0 && !_ismbblead(nByte)) {
+            if (_ismbblead(nByte)) {
+                m_bSingleByte = false;
+            } else if (nByte != 0) {
                 _mbsupr(szChar);
             }
             m_abUpper[nByte] = szChar[0];
-            if (szChar[0] == g_szAddService[0] && nByte != 'A' && nByte != 'a') {
-                m_bOnlyLettersA = false;
+            bool bKeywordLetter =
+                szChar[0] != 0 && strchr(reinterpret_cast<const char*>(g_szAddService), szChar[0]) != nullptr;
+            if (bKeywordLetter && nByte != szChar[0] && nByte != (szChar[0] | 0x20)) {
+                m_bAsciiKeyword = false;
             }
         }
     }
+    // True when no byte but the two ASCII cases of a letter of "ADDSERVICE"
+    // upper-cases to that letter: a search for the keyword with letters in
+    // either case then misses no piece that could hold it.
+    bool IsAsciiKeyword() const { return m_bAsciiKeyword; }
     // False only when no run of bytes in the piece (nLength bytes and a
     // NUL) could become "ADDSERVICE" once upper-cased; true does not mean
-    // it will. Words without a byte that upper-cases to 'A' are passed over.
+    // it will.
     bool MayHoldAddService(const unsigned char* pPiece, size_t nLength) const
     {
         for (size_t nPos = 0; nPos < nLength; ++nPos) {
-            if (m_bOnlyLettersA && nPos % 8 == 0 && nLength - nPos >= 8 && !HasLetterA(pPiece + nPos)) {
-                nPos += 7;
-                continue;
-            }
             size_t i = 0;
             while (g_szAddService[i] != '\0' && m_abUpper[pPiece[nPos + i]] == g_szAddService[i]) {
                 ++i;
@@ -102,11 +95,33 @@ public:
         }
         return false;
     }
+    // Upper-cases pszText in place as _mbsupr does.
+    void Convert(unsigned char* pszText) const
+    {
+        if (!m_bSingleByte) {
+            _mbsupr(pszText);
+            return;
+        }
+        for (; *pszText != '\0'; ++pszText) {
+            *pszText = m_abUpper[*pszText];
+        }
+    }
 
 private:
     unsigned char m_abUpper[256];
-    bool m_bOnlyLettersA;
+    bool m_bSingleByte;
+    bool m_bAsciiKeyword;
 };
+
+// The next piece of at most 259 bytes that may hold "ADDSERVICE": found by
+// the reader's search for it, or else tested piece by piece.
+size_t ReadCandidatePiece(CInfPieceReader& reader, char* pszPiece, const CUpperCaseTable& upperCase)
+{
+    if (upperCase.IsAsciiKeyword()) {
+        return reader.ReadPieceHolding(pszPiece, SETUP_PATH_LENGTH, reinterpret_cast<const char*>(g_szAddService));
+    }
+    return reader.ReadPiece(pszPiece, SETUP_PATH_LENGTH);
+}
 
 // Reads the file in pieces of at most 259 bytes, each ending at a line
 // feed or at the limit, until one piece holds "ADDSERVICE" and the name.
@@ -115,14 +130,14 @@ bool HasAddServiceLine(CInfPieceReader& reader, const unsigned char* pszName, co
     size_t nNameLength = strlen(reinterpret_cast<const char*>(pszName));
     char szPiece[SETUP_PATH_LENGTH] = "";
     unsigned char* pPiece = reinterpret_cast<unsigned char*>(szPiece);
-    for (size_t nLength = 0; (nLength = reader.ReadPiece(szPiece, SETUP_PATH_LENGTH)) != 0;) {
+    for (size_t nLength = 0; (nLength = ReadCandidatePiece(reader, szPiece, upperCase)) != 0;) {
         if (!upperCase.MayHoldAddService(pPiece, nLength)) {
             continue;
         }
         // The reader terminates the piece within the buffer and
         // upper-casing keeps its byte length: the conversion stays within
         // the bound.
-        _mbsupr(pPiece);
+        upperCase.Convert(pPiece);
         if (_mbsstr(pPiece, g_szAddService) != nullptr && ContainsWholeName(pPiece, pszName, nNameLength)) {
             return true;
         }
