@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -66,6 +67,20 @@ void WriteFileText(const std::string& path, const std::string& text, DWORD dwAtt
     DWORD cbWritten = 0;
     WriteFile(hFile, text.data(), static_cast<DWORD>(text.size()), &cbWritten, nullptr);
     CloseHandle(hFile);
+}
+
+std::string LogPath()
+{
+    return TargetFolder() + "setup.log";
+}
+
+size_t CountOf(const std::string& text, const std::string& part)
+{
+    size_t nCount = 0;
+    for (size_t nAt = text.find(part); nAt != std::string::npos; nAt = text.find(part, nAt + 1)) {
+        ++nCount;
+    }
+    return nCount;
 }
 
 // The sorted (hardware ID, port) pairs of the function driver's devices.
@@ -224,7 +239,10 @@ TEST_F(CEndToEndTest, SilentInstallThenItsOwnUninstallStringLeaveAClean)
     EXPECT_EQ(ReadFileText(PackageFolder() + "qzvrcom.sys"), ReadFileText(TargetFolder() + "qzvrcom.sys"));
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA((TargetFolder() + "extras").c_str()));
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA((TargetFolder() + "notes.txt").c_str()));
+    // A query writes nothing to the log.
+    std::string installLog = ReadFileText(LogPath());
     EXPECT_EQ(1u, RunPackageSetup("/debug"));
+    EXPECT_EQ(installLog, ReadFileText(LogPath()));
 
     // The print spooler's keys of the ports, as Windows leaves them, go too.
     for (const char* pszKey : {"COM5\\default", "COM27", "COM99"}) {
@@ -242,6 +260,22 @@ TEST_F(CEndToEndTest, SilentInstallThenItsOwnUninstallStringLeaveAClean)
     EXPECT_TRUE(uninstall.boxes.empty());
     MachineState after = ReadMachineState();
     EXPECT_EQ(std::vector<std::string>{"COM99"}, after.serialPrintKeys);
+    // The log holds both runs, each from the line that says what ran to its
+    // result, with the ports of the install and their numbers.
+    std::string log = ReadFileText(LogPath());
+    EXPECT_EQ(1u, CountOf(log, "starts: \"C:\\package\\setup.exe\" /s | mode: silent install | Windows "));
+    EXPECT_EQ(1u, CountOf(log, "qzvrcom\\setup.exe\" /u /s | mode: silent uninstall | Windows "));
+    for (const char* pszPort : {"5", "12", "27"}) {
+        std::string port = std::string("setup 50: COM number taken from the hardware ID: ") + pszPort + "\r\n";
+        EXPECT_EQ(1u, CountOf(log, port));
+    }
+    EXPECT_EQ(2u, CountOf(log, "] == result: Success | exit code 0\r\n"));
+    const std::regex line("\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3} \\[\\d+\\] "
+                          "(== |(setup|util|comdb) \\d+: )[^\\r\\n]+\\r\\n");
+    const std::regex anyLine("[^\\n]*\\n");
+    for (std::sregex_iterator it(log.begin(), log.end(), anyLine), end; it != end; ++it) {
+        EXPECT_TRUE(std::regex_match(it->str(), line)) << it->str();
+    }
     RegDeleteKeyA(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Control\\Serial Print\\COM99");
     ExpectClean();
     // The package copy stays, as the uninstall leaves it.
@@ -269,6 +303,45 @@ TEST_F(CEndToEndTest, InteractiveInstallThenReinstallOverIt)
         // A reinstall removes the old devices first: three ports, not six.
         ExpectInstalled(ReadMachineState(), "/u");
     }
+}
+
+// The log begins a new generation above 1 MB and keeps one older one; a
+// log that cannot be written changes no exit code; a killed run leaves
+// every line it wrote.
+TEST_F(CEndToEndTest, LogRotatesNeverStopsARunAndKeepsAKilledRunsLines)
+{
+    std::string old = TargetFolder() + "setup.old.log";
+    CreateDirectoryA(TargetFolder().c_str(), nullptr);
+    WriteFileText(old, "oldest\r\n");
+    WriteFileText(LogPath(), "older\r\n" + std::string(1024 * 1024, '.'));
+    EXPECT_EQ(0u, RunSetup("/u /s").dwExitCode);
+    EXPECT_EQ(0u, ReadFileText(old).find("older\r\n"));
+    std::string log = ReadFileText(LogPath());
+    EXPECT_LT(log.size(), 10000u);
+    EXPECT_EQ(1u, CountOf(log, "] == result: Success | exit code 0\r\n"));
+
+    // Held open by another program, the log is skipped; the install runs.
+    HANDLE hHeld = CreateFileA(LogPath().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_EQ(0u, RunSetup("/s").dwExitCode);
+    CloseHandle(hHeld);
+    EXPECT_EQ(log, ReadFileText(LogPath()));
+    // A folder that cannot be made: a file has its name.
+    RemoveFolderFiles(TargetFolder());
+    RemoveDirectoryA(TargetFolder().c_str());
+    WriteFileText(TargetFolder().substr(0, TargetFolder().size() - 1), "not a folder");
+    EXPECT_EQ(0u, RunSetup("/u /s").dwExitCode);
+    DeleteFileA(TargetFolder().substr(0, TargetFolder().size() - 1).c_str());
+
+    CProgramRun run;
+    ASSERT_TRUE(run.Start(PackageSetupPath().c_str(), "", PackageFolder().c_str()));
+    ASSERT_NE(nullptr, run.WaitForWindow("#32770", "Install"));
+    TerminateProcess(run.Process(), 9);
+    DWORD dwExitCode = 0;
+    EXPECT_TRUE(run.WaitForExit(&dwExitCode));
+    log = ReadFileText(LogPath());
+    EXPECT_EQ(1u, CountOf(log, "| mode: install |"));
+    EXPECT_EQ(1u, CountOf(log, "setup 31: Setup dialog initialised\r\n"));
+    EXPECT_EQ(0u, CountOf(log, "== result"));
 }
 
 TEST_F(CEndToEndTest, OpenPortStopsUninstallAndReinstallBeforeAnyChange)
