@@ -83,6 +83,33 @@ size_t CountOf(const std::string& text, const std::string& part)
     return nCount;
 }
 
+// The system's text of an error, as a box shows it.
+std::string SystemText(DWORD dwError)
+{
+    char szText[512] = "";
+    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, dwError, 0, szText,
+                   sizeof(szText), nullptr);
+    return szText;
+}
+
+// A window station without WSF_VISIBLE, as services and agents running as
+// SYSTEM have, and its desktop; it lives as long as this process.
+const char* HiddenDesktop()
+{
+    static HWINSTA s_hStation = nullptr;
+    if (s_hStation == nullptr) {
+        s_hStation = CreateWindowStationA("qzhidden", 0, WINSTA_ALL_ACCESS, nullptr);
+        USEROBJECTFLAGS flags = {};
+        EXPECT_TRUE(GetUserObjectInformationA(s_hStation, UOI_FLAGS, &flags, sizeof(flags), nullptr));
+        EXPECT_EQ(0u, flags.dwFlags & WSF_VISIBLE);
+        HWINSTA hOwn = GetProcessWindowStation();
+        SetProcessWindowStation(s_hStation);
+        EXPECT_NE(nullptr, CreateDesktopA("Default", nullptr, nullptr, 0, GENERIC_ALL, nullptr));
+        SetProcessWindowStation(hOwn);
+    }
+    return "qzhidden\\Default";
+}
+
 // The sorted (hardware ID, port) pairs of the function driver's devices.
 std::vector<std::pair<std::string, std::string>> Ports(const MachineState& state)
 {
@@ -303,6 +330,55 @@ TEST_F(CEndToEndTest, InteractiveInstallThenReinstallOverIt)
         // A reinstall removes the old devices first: three ports, not six.
         ExpectInstalled(ReadMachineState(), "/u");
     }
+}
+
+// Boxes that a run on a desktop nobody sees would wait on for ever: a
+// refusal at start-up (another instance runs) and a bus driver package the
+// system refuses (its catalogue is missing). On such a desktop each run ends
+// on its own with -1 and the box's text in the log; on a visible desktop
+// the same runs still show their boxes.
+TEST_F(CEndToEndTest, BoxesThatNobodyCanSeeAreLoggedAndTheRunGoesOn)
+{
+    std::string refused = "C:\\package_refused\\";
+    CreateDirectoryA(refused.c_str(), nullptr);
+    for (const char* pszFile : {"setup.exe", "qzusbdr.inf", "qzvrcom.inf", "qzvrcom.cat", "qzvrcom.sys"}) {
+        CopyFileA((PackageFolder() + pszFile).c_str(), (refused + pszFile).c_str(), FALSE);
+    }
+    HANDLE hInstance = CreateMutexA(nullptr, TRUE, "qzvrcom_installer");
+    struct Case {
+        std::string folder;
+        std::string text;
+        const char* pszCaption;
+    };
+    const Case cases[] = {{PackageFolder(), "You cannot run multiple instances of this program.", ""},
+                          {refused, SystemText(ERROR_FILE_NOT_FOUND), "Error"}};
+    for (const Case& test : cases) {
+        std::string before = ReadFileText(LogPath());
+        CProgramRun hidden;
+        ASSERT_TRUE(hidden.Start((test.folder + "setup.exe").c_str(), "/s", test.folder.c_str(), false,
+                                 HiddenDesktop()));
+        DWORD dwExitCode = 0x12345678;
+        EXPECT_TRUE(hidden.WaitForExit(&dwExitCode, 60000)) << test.text;
+        EXPECT_EQ(EXIT_FAILED, dwExitCode);
+        std::string text = test.text.substr(0, test.text.find_last_not_of("\r\n") + 1);
+        std::string log = ReadFileText(LogPath()).substr(before.size());
+        EXPECT_EQ(1u, CountOf(log, "setup 136: Message box not shown, as no one can see this desktop; taken as OK. "
+                                   "Caption '" + std::string(test.pszCaption) + "', text: " + text + "\r\n"));
+        EXPECT_EQ(1u, CountOf(log, "| exit code -1\r\n"));
+
+        RunResult visible = RunDismissingBoxes(test.folder + "setup.exe", "/s", test.folder.c_str());
+        EXPECT_EQ(EXIT_FAILED, visible.dwExitCode);
+        ASSERT_EQ(1u, visible.boxes.size());
+        EXPECT_EQ(test.text, visible.boxes[0].text);
+        EXPECT_EQ(test.pszCaption, visible.boxes[0].caption);
+        if (hInstance != nullptr) {
+            ReleaseMutex(hInstance);
+            CloseHandle(hInstance);
+            hInstance = nullptr;
+        }
+    }
+    RemoveFolderFiles(refused);
+    RemoveDirectoryA(refused.c_str());
 }
 
 // The log begins a new generation above 1 MB and keeps one older one; a

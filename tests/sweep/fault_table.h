@@ -104,7 +104,10 @@
     X("kernel32.dll", GetFileAttributesExA, ZERO, ERROR_ACCESS_DENIED, NONE, NONE, 0, nullptr) \
     X("kernel32.dll", MoveFileExA, ZERO, ERROR_SHARING_VIOLATION, NONE, NONE, 0, nullptr) \
     X("kernel32.dll", WideCharToMultiByte, ZERO, ERROR_INSUFFICIENT_BUFFER, NONE, NONE, 0, nullptr) \
+    X("kernel32.dll", ProcessIdToSessionId, ZERO, ERROR_ACCESS_DENIED, NONE, NONE, 0, nullptr) \
     X("advapi32.dll", GetUserNameA, ZERO, ERROR_ACCESS_DENIED, NONE, NONE, 0, nullptr) \
+    X("user32.dll", GetProcessWindowStation, ZERO, ERROR_ACCESS_DENIED, NONE, NONE, 0, nullptr) \
+    X("user32.dll", GetUserObjectInformationA, ZERO, ERROR_ACCESS_DENIED, NONE, NONE, 0, nullptr) \
     R("kernel32.dll", IsWow64Process, ZERO, ERROR_ACCESS_DENIED, NONE, NONE, 0, nullptr) \
     R("cfgmgr32.dll", CMP_WaitNoPendingInstallEvents, ONES, ERROR_INVALID_HANDLE, NONE, NONE, 0, nullptr) \
     R("newdev.dll", UpdateDriverForPlugAndPlayDevicesA, ZERO, ERROR_NO_SUCH_DEVINST, NONE, NONE, 0, nullptr) \

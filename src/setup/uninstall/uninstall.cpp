@@ -2,6 +2,7 @@
 #include <mbstring.h>
 
 #include "../app/dialog_data.h"
+#include "../app/messages.h"
 #include "../trace/trace.h"
 #include "devices.h"
 #include "package_cleanup.h"
@@ -48,7 +49,7 @@ int CDialogData::Uninstall(int bShowMessage, int bDeleteEntry)
             char szText[SETUP_PATH_LENGTH] = "";
             LoadStringA(GetModuleHandleA(nullptr), IDS_PORT_OPEN_CAPTION, szCaption, SETUP_PATH_LENGTH);
             LoadStringA(GetModuleHandleA(nullptr), IDS_PORT_OPEN, szText, SETUP_PATH_LENGTH);
-            MessageBoxA(m_hWnd, szText, szCaption, MB_ICONWARNING);
+            ShowMessage(m_hWnd, szText, szCaption, MB_ICONWARNING);
         }
         m_nResultId = IDS_PORT_OPEN;
         return 0;
