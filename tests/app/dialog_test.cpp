@@ -494,12 +494,14 @@ TEST(JapaneseDialog, SystemMenuItemAndResultBoxUseTheJapaneseTable)
     EXPECT_EQ(u8"アンインストールを中断しました。ポートを閉じて再度アンインストールを実行してください。",
               ConvertAnsiToUtf8(boxes.m_boxes[0].text));
 
-    // Texts that are the same in both tables stay as they are.
+    // Texts that are the same in both tables stay as they are; the restart
+    // notice goes under the result.
     data.m_nResultId = IDS_SUCCESS;
+    data.m_bRebootRequired = 1;
     CTestDialog second(&data);
     SendMessageA(second.m_hWnd, WM_SETUP_DONE, 0, 0);
     ASSERT_EQ(2u, boxes.m_boxes.size());
-    EXPECT_EQ("Success", boxes.m_boxes[1].text);
+    EXPECT_EQ(u8"Success\n\n完了するには Windows を再起動してください。", ConvertAnsiToUtf8(boxes.m_boxes[1].text));
 }
 
 } // namespace

@@ -313,6 +313,11 @@ TEST_F(CEndToEndTest, SilentInstallThenItsOwnUninstallStringLeaveAClean)
 TEST_F(CEndToEndTest, InteractiveInstallThenReinstallOverIt)
 {
     for (int nSteps : {4, 8}) {
+        // On the reinstall the bench's ports start only after a restart:
+        // the result box and the log say so, the exit code stays 0.
+        const char* pszBench = "SOFTWARE\\DeviceBench";
+        DWORD dwRestart = nSteps == 8 ? 1 : 0;
+        RegSetKeyValueA(HKEY_LOCAL_MACHINE, pszBench, "RestartPorts", REG_DWORD, &dwRestart, sizeof(dwRestart));
         CProgramRun run;
         MessageBoxState box;
         HWND hDialog = PressOkAndWaitForBox(&run, "", "Install", &box);
@@ -321,7 +326,7 @@ TEST_F(CEndToEndTest, InteractiveInstallThenReinstallOverIt)
         EXPECT_EQ(0, progress.nMinimum);
         EXPECT_EQ(nSteps, progress.nMaximum);
         EXPECT_EQ(nSteps, progress.nPosition);
-        EXPECT_EQ("Success", box.text);
+        EXPECT_EQ(nSteps == 8 ? "Success\n\nRestart Windows to finish." : "Success", box.text);
         EXPECT_EQ(hDialog, box.hOwner);
         DismissMessageBox(box);
         DWORD dwExitCode = 0x12345678;
@@ -329,7 +334,11 @@ TEST_F(CEndToEndTest, InteractiveInstallThenReinstallOverIt)
         EXPECT_EQ(0u, dwExitCode);
         // A reinstall removes the old devices first: three ports, not six.
         ExpectInstalled(ReadMachineState(), "/u");
+        RegDeleteKeyA(HKEY_LOCAL_MACHINE, pszBench);
     }
+    std::string log = ReadFileText(LogPath());
+    EXPECT_EQ(1u, CountOf(log, "] == result: Success | exit code 0\r\n"));
+    EXPECT_EQ(1u, CountOf(log, "] == result: Success Restart Windows to finish. | exit code 0\r\n"));
 }
 
 // Boxes that a run on a desktop nobody sees would wait on for ever: a

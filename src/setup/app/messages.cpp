@@ -21,8 +21,23 @@ void ShowMessage(HWND hOwner, const char* pszText, const char* pszCaption, UINT 
 
 void ShowStringMessage(HWND hOwner, UINT nStringId, UINT nStyle)
 {
+    ShowResultMessage(hOwner, nStringId, 0, nStyle);
+}
+
+void ShowResultMessage(HWND hOwner, UINT nResultId, int bRebootRequired, UINT nStyle)
+{
+    HINSTANCE hModule = GetModuleHandleA(nullptr);
     char szText[SETUP_PATH_LENGTH] = "";
-    LoadStringA(GetModuleHandleA(nullptr), nStringId, szText, SETUP_PATH_LENGTH);
+    char szNote[SETUP_PATH_LENGTH] = "";
+    char szTextWithNote[SETUP_PATH_LENGTH] = "";
+    LoadStringA(hModule, nResultId, szText, SETUP_PATH_LENGTH);
+    // The notice goes under the result only when both fit: the result is
+    // never cut for it.
+    if (bRebootRequired && LoadStringA(hModule, IDS_RESTART_NOTE, szNote, SETUP_PATH_LENGTH) > 0 &&
+        SUCCEEDED(StringCchPrintfA(szTextWithNote, SETUP_PATH_LENGTH, "%s\n\n%s", szText, szNote))) {
+        ShowMessage(hOwner, szTextWithNote, "", nStyle);
+        return;
+    }
     ShowMessage(hOwner, szText, "", nStyle);
 }
 

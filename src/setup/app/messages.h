@@ -11,6 +11,10 @@ void ShowMessage(HWND hOwner, const char* pszText, const char* pszCaption, UINT 
 // Shows string nStringId of the program's module with an empty caption.
 void ShowStringMessage(HWND hOwner, UINT nStringId, UINT nStyle);
 
+// Shows the run's result, string nResultId, with the restart notice on a
+// line of its own under it when bRebootRequired.
+void ShowResultMessage(HWND hOwner, UINT nResultId, int bRebootRequired, UINT nStyle);
+
 // Shows the system's text for the thread's last error, without an owner.
 void ShowLastErrorMessage(const char* pszCaption);
 

@@ -23,10 +23,11 @@ void LoadServiceName(UINT nStringId, char* pszName)
 }
 
 // Devices, service and driver package of one driver; every step runs
-// whatever the one before reported.
-void RemoveDriver(const char* pszName)
+// whatever the one before reported. A device removal that leaves Windows to
+// restart sets *pbRebootRequired.
+void RemoveDriver(const char* pszName, int* pbRebootRequired)
 {
-    RemoveDevicesByService(pszName);
+    RemoveDevicesByService(pszName, pbRebootRequired);
     StopServiceAndWait(pszName);
     DeleteDriverService(pszName);
     DeleteOemInfByService(pszName, nullptr);
@@ -56,7 +57,7 @@ int CDialogData::Uninstall(int bShowMessage, int bDeleteEntry)
     }
 
     LoadServiceName(IDS_BUS_SERVICE, szName);
-    RemoveDriver(szName);
+    RemoveDriver(szName, &m_bRebootRequired);
 
     StepProgress();
     LoadServiceName(IDS_FUNCTION_SERVICE, szName);
@@ -64,7 +65,7 @@ int CDialogData::Uninstall(int bShowMessage, int bDeleteEntry)
     // The Serial Print keys are found through the devices' port names, so
     // they go before the devices.
     DeleteSerialPrintKeys(szName);
-    RemoveDriver(szName);
+    RemoveDriver(szName, &m_bRebootRequired);
 
     StepProgress();
     if (bDeleteEntry) {
