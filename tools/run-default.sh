@@ -59,3 +59,6 @@ show_state
 echo
 echo "== setup.exe /debug -> exit code $(run "$package" setup.exe /debug) (0: not installed)"
 echo "(The package copy in C:\\windows\\qzvrcom stays, as uninstallation leaves it.)"
+echo
+echo "== The text log both runs left, C:\\windows\\qzvrcom\\setup.log (the query wrote nothing):"
+tr -d '\r' <"$WINEPREFIX/drive_c/windows/qzvrcom/setup.log" | sed 's/^/    /'

@@ -187,6 +187,18 @@ english_screens() {
     finish "$work/number.log" -1
     run_setup /u /s
     set_com_db "$(printf '0%.0s' {1..64})"
+
+    # The bench's ports start only after a restart: the result box says so.
+    bench_restart 1
+    drive "$work/restart.log" --dialog Install --click 1 --messagebox --hold --dismiss --
+    shoot "$work/restart.log" install-restart
+    finish "$work/restart.log"
+    bench_restart 0
+}
+
+# bench_restart 1|0: whether the device bench's ports ask for a restart.
+bench_restart() {
+    "$wine" reg add 'HKLM\SOFTWARE\DeviceBench' /v RestartPorts /t REG_DWORD /d "$1" /f </dev/null >/dev/null 2>&1
 }
 
 # set_com_db HEX: the arbiter's bitmap.
@@ -199,6 +211,13 @@ japanese_screens() {
     drive "$work/ja.log" --dialog Install --click 1 --messagebox --hold --dismiss --
     shoot "$work/ja.log" success-box-ja
     finish "$work/ja.log"
+
+    # A reinstall whose ports start only after a restart.
+    bench_restart 1
+    drive "$work/restart-ja.log" --dialog Install --click 1 --messagebox --hold --dismiss --
+    shoot "$work/restart-ja.log" restart-box-ja
+    finish "$work/restart-ja.log"
+    bench_restart 0
 
     # A second instance while the first shows its dialog.
     drive "$work/first.log" --dialog Install --move 20 20 --hold --click 2 --

@@ -10,6 +10,9 @@ Usage:
         trace formatting tools.
     trace_catalog.py decode --catalog F [--encoding E] RECORDING
         Print one readable line per event of a test recording.
+    trace_catalog.py table --catalog F --out FILE
+        Write the C++ source of the event texts that setup.exe carries for
+        its text log, in the compact form that trace/event_table.h describes.
 
 The catalogue format is described in the header of events.catalog.
 """
@@ -437,6 +440,104 @@ def write_tmf(catalog, out_dir):
     return written
 
 
+# ---- the program's event table ---------------------------------------------
+
+# Type numbers of the placeholder codes; the order is the program's too.
+TABLE_TYPES = ["int", "uint", "hex", "ptr", "str"]
+TABLE_END = 0
+
+
+def placeholder_code(index, type_name):
+    """Code 1..15 of argument `index` (0..2) shown as `type_name`."""
+    return 1 + index * len(TABLE_TYPES) + TABLE_TYPES.index(type_name)
+
+
+def table_symbols(event):
+    """The event's text as a list of byte values, placeholders as codes."""
+    positions = {arg.name: (i, arg.type) for i, arg in enumerate(event.args)}
+    symbols = []
+    for kind, value in split_text(event.text):
+        if kind == "lit":
+            symbols += value.encode("ascii")
+        else:
+            symbols.append(placeholder_code(*positions[value]))
+    return symbols
+
+
+def replace_pair(symbols, pair, code):
+    out, i = [], 0
+    while i < len(symbols):
+        if i + 1 < len(symbols) and (symbols[i], symbols[i + 1]) == pair:
+            out.append(code)
+            i += 2
+        else:
+            out.append(symbols[i])
+            i += 1
+    return out
+
+
+def pair_encode(texts):
+    """Byte-pair encoding: each byte value that no text uses stands for the
+    most frequent adjacent pair in turn. Returns (texts, {code: pair})."""
+    used = {symbol for text in texts for symbol in text}
+    free = [code for code in range(0x10, 0x100) if code not in used]
+    pairs = {}
+    for code in free:
+        counts = {}
+        for text in texts:
+            for pair in zip(text, text[1:]):
+                counts[pair] = counts.get(pair, 0) + 1
+        best = max(counts.items(), key=lambda item: (item[1], item[0]), default=None)
+        if best is None or best[1] < 3:
+            break
+        pairs[code] = best[0]
+        texts = [replace_pair(text, best[0], code) for text in texts]
+    return texts, pairs
+
+
+def table_source(catalog):
+    """Return the C++ source of the event table."""
+    names = list(catalog.components)
+    encoded, pairs = pair_encode([table_symbols(event) for event in catalog.events])
+    records = []
+    for event, text in zip(catalog.events, encoded):
+        head = (names.index(event.component) + 1) | (FLAGS[event.flag] << 4)
+        records.append([head, event.number & 0xFF, event.number >> 8] + text + [TABLE_END])
+    pair_bytes = []
+    for code in range(256):
+        pair_bytes += pairs.get(code, (0, 0))
+
+    def rows(values):
+        return ["    " + ", ".join(f"0x{value:02X}" for value in values[i:i + 16]) + ","
+                for i in range(0, len(values), 16)]
+
+    lines = [f"// Generated from {os.path.basename(catalog.path)} by tools/trace_catalog.py: do not edit.",
+             '#include "trace/event_table.h"', "", '#include "trace/trace.h"', "",
+             "const EventComponent g_aEventComponents[] = {"]
+    lines += [f'    {{&{catalog.components[name].cname}, "{name}"}},' for name in names]
+    lines += ["};", f"const int g_nEventComponents = {len(names)};", "",
+              "const unsigned char g_abEventRecords[] = {"]
+    for record in records:
+        lines += rows(record)
+    lines += [f"    0x{TABLE_END:02X},", "};", "", "const unsigned char g_abEventPairs[512] = {"]
+    lines += rows(pair_bytes) + ["};", ""]
+    return "\n".join(lines)
+
+
+def write_table(catalog, path):
+    """Write the table source, leaving an unchanged file untouched."""
+    text = table_source(catalog)
+    try:
+        with open(path, encoding="ascii") as handle:
+            if handle.read() == text:
+                return
+    except OSError:
+        pass
+    os.makedirs(os.path.dirname(os.path.abspath(path)), exist_ok=True)
+    with open(path, "w", encoding="ascii", newline="\n") as handle:
+        handle.write(text)
+
+
 # ---- recordings ------------------------------------------------------------
 
 def decode_ansi(data, encoding):
@@ -544,6 +645,11 @@ def command_tmf(options):
     return 0
 
 
+def command_table(options):
+    write_table(open_catalog(options.catalog), options.out)
+    return 0
+
+
 def command_decode(options):
     catalog = open_catalog(options.catalog)
     if hasattr(sys.stdout, "reconfigure"):
@@ -580,6 +686,10 @@ def main(argv=None):
     tmf.add_argument("--catalog", required=True)
     tmf.add_argument("--out", required=True)
     tmf.set_defaults(run=command_tmf)
+    table = commands.add_parser("table", help="write the program's event table")
+    table.add_argument("--catalog", required=True)
+    table.add_argument("--out", required=True)
+    table.set_defaults(run=command_table)
     decode = commands.add_parser("decode", help="decode a test recording")
     decode.add_argument("--catalog", required=True)
     decode.add_argument("--encoding", default="auto", type=encoding_name,

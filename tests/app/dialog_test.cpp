@@ -441,6 +441,36 @@ TEST(Messages, StringMessage)
     EXPECT_EQ(static_cast<UINT>(MB_ICONINFORMATION), boxes.m_boxes[0].nStyle);
 }
 
+BOOL WINAPI ReportSessionZero(DWORD /*dwProcessId*/, DWORD* pdwSession)
+{
+    *pdwSession = 0;
+    return TRUE;
+}
+
+// In session 0 of Windows 6.0 and later no user's desktop is; Wine runs
+// every process in session 1. There the boxes are not shown: their caption
+// and text go to the trace, and the caller goes on as after OK.
+TEST(Messages, NoBoxInSessionZero)
+{
+    CMessageBoxRecorder boxes;
+    CTraceRecorder recorder;
+    RegisterTraceProvider();
+    ASSERT_EQ(0u, recorder.Enable(TRACE_ERROR, 0, 1));
+    CIatPatch session("kernel32.dll", "ProcessIdToSessionId", reinterpret_cast<void*>(ReportSessionZero));
+    ASSERT_TRUE(session.IsApplied());
+    ShowStringMessage(nullptr, IDS_ANOTHER_INSTANCE, MB_ICONINFORMATION);
+    SetLastError(0x20000001);
+    ShowLastErrorMessage("Error");
+    UnregisterTraceProvider();
+    EXPECT_TRUE(boxes.m_boxes.empty());
+    typedef std::vector<std::vector<BYTE>> Arguments;
+    ASSERT_EQ((std::vector<std::string>{"setup 136", "setup 136"}), recorder.EventNames());
+    EXPECT_EQ((Arguments{StringBytes(""), StringBytes("You cannot run multiple instances of this program.")}),
+              recorder.Events()[0].arguments);
+    EXPECT_EQ((Arguments{StringBytes("Error"), StringBytes("Error code 536870913 (0x20000001)")}),
+              recorder.Events()[1].arguments);
+}
+
 } // namespace
 
 namespace {
@@ -464,12 +494,14 @@ TEST(JapaneseDialog, SystemMenuItemAndResultBoxUseTheJapaneseTable)
     EXPECT_EQ(u8"アンインストールを中断しました。ポートを閉じて再度アンインストールを実行してください。",
               ConvertAnsiToUtf8(boxes.m_boxes[0].text));
 
-    // Texts that are the same in both tables stay as they are.
+    // Texts that are the same in both tables stay as they are; the restart
+    // notice goes under the result.
     data.m_nResultId = IDS_SUCCESS;
+    data.m_bRebootRequired = 1;
     CTestDialog second(&data);
     SendMessageA(second.m_hWnd, WM_SETUP_DONE, 0, 0);
     ASSERT_EQ(2u, boxes.m_boxes.size());
-    EXPECT_EQ("Success", boxes.m_boxes[1].text);
+    EXPECT_EQ(u8"Success\n\n完了するには Windows を再起動してください。", ConvertAnsiToUtf8(boxes.m_boxes[1].text));
 }
 
 } // namespace

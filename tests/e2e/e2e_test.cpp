@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -66,6 +67,47 @@ void WriteFileText(const std::string& path, const std::string& text, DWORD dwAtt
     DWORD cbWritten = 0;
     WriteFile(hFile, text.data(), static_cast<DWORD>(text.size()), &cbWritten, nullptr);
     CloseHandle(hFile);
+}
+
+std::string LogPath()
+{
+    return TargetFolder() + "setup.log";
+}
+
+size_t CountOf(const std::string& text, const std::string& part)
+{
+    size_t nCount = 0;
+    for (size_t nAt = text.find(part); nAt != std::string::npos; nAt = text.find(part, nAt + 1)) {
+        ++nCount;
+    }
+    return nCount;
+}
+
+// The system's text of an error, as a box shows it.
+std::string SystemText(DWORD dwError)
+{
+    char szText[512] = "";
+    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, dwError, 0, szText,
+                   sizeof(szText), nullptr);
+    return szText;
+}
+
+// A window station without WSF_VISIBLE, as services and agents running as
+// SYSTEM have, and its desktop; it lives as long as this process.
+const char* HiddenDesktop()
+{
+    static HWINSTA s_hStation = nullptr;
+    if (s_hStation == nullptr) {
+        s_hStation = CreateWindowStationA("qzhidden", 0, WINSTA_ALL_ACCESS, nullptr);
+        USEROBJECTFLAGS flags = {};
+        EXPECT_TRUE(GetUserObjectInformationA(s_hStation, UOI_FLAGS, &flags, sizeof(flags), nullptr));
+        EXPECT_EQ(0u, flags.dwFlags & WSF_VISIBLE);
+        HWINSTA hOwn = GetProcessWindowStation();
+        SetProcessWindowStation(s_hStation);
+        EXPECT_NE(nullptr, CreateDesktopA("Default", nullptr, nullptr, 0, GENERIC_ALL, nullptr));
+        SetProcessWindowStation(hOwn);
+    }
+    return "qzhidden\\Default";
 }
 
 // The sorted (hardware ID, port) pairs of the function driver's devices.
@@ -224,7 +266,10 @@ TEST_F(CEndToEndTest, SilentInstallThenItsOwnUninstallStringLeaveAClean)
     EXPECT_EQ(ReadFileText(PackageFolder() + "qzvrcom.sys"), ReadFileText(TargetFolder() + "qzvrcom.sys"));
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA((TargetFolder() + "extras").c_str()));
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA((TargetFolder() + "notes.txt").c_str()));
+    // A query writes nothing to the log.
+    std::string installLog = ReadFileText(LogPath());
     EXPECT_EQ(1u, RunPackageSetup("/debug"));
+    EXPECT_EQ(installLog, ReadFileText(LogPath()));
 
     // The print spooler's keys of the ports, as Windows leaves them, go too.
     for (const char* pszKey : {"COM5\\default", "COM27", "COM99"}) {
@@ -242,6 +287,22 @@ TEST_F(CEndToEndTest, SilentInstallThenItsOwnUninstallStringLeaveAClean)
     EXPECT_TRUE(uninstall.boxes.empty());
     MachineState after = ReadMachineState();
     EXPECT_EQ(std::vector<std::string>{"COM99"}, after.serialPrintKeys);
+    // The log holds both runs, each from the line that says what ran to its
+    // result, with the ports of the install and their numbers.
+    std::string log = ReadFileText(LogPath());
+    EXPECT_EQ(1u, CountOf(log, "starts: \"C:\\package\\setup.exe\" /s | mode: silent install | Windows "));
+    EXPECT_EQ(1u, CountOf(log, "qzvrcom\\setup.exe\" /u /s | mode: silent uninstall | Windows "));
+    for (const char* pszPort : {"5", "12", "27"}) {
+        std::string port = std::string("setup 50: COM number taken from the hardware ID: ") + pszPort + "\r\n";
+        EXPECT_EQ(1u, CountOf(log, port));
+    }
+    EXPECT_EQ(2u, CountOf(log, "] == result: Success | exit code 0\r\n"));
+    const std::regex line("\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3} \\[\\d+\\] "
+                          "(== |(setup|util|comdb) \\d+: )[^\\r\\n]+\\r\\n");
+    const std::regex anyLine("[^\\n]*\\n");
+    for (std::sregex_iterator it(log.begin(), log.end(), anyLine), end; it != end; ++it) {
+        EXPECT_TRUE(std::regex_match(it->str(), line)) << it->str();
+    }
     RegDeleteKeyA(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Control\\Serial Print\\COM99");
     ExpectClean();
     // The package copy stays, as the uninstall leaves it.
@@ -252,6 +313,11 @@ TEST_F(CEndToEndTest, SilentInstallThenItsOwnUninstallStringLeaveAClean)
 TEST_F(CEndToEndTest, InteractiveInstallThenReinstallOverIt)
 {
     for (int nSteps : {4, 8}) {
+        // On the reinstall the bench's ports start only after a restart:
+        // the result box and the log say so, the exit code stays 0.
+        const char* pszBench = "SOFTWARE\\DeviceBench";
+        DWORD dwRestart = nSteps == 8 ? 1 : 0;
+        RegSetKeyValueA(HKEY_LOCAL_MACHINE, pszBench, "RestartPorts", REG_DWORD, &dwRestart, sizeof(dwRestart));
         CProgramRun run;
         MessageBoxState box;
         HWND hDialog = PressOkAndWaitForBox(&run, "", "Install", &box);
@@ -260,7 +326,7 @@ TEST_F(CEndToEndTest, InteractiveInstallThenReinstallOverIt)
         EXPECT_EQ(0, progress.nMinimum);
         EXPECT_EQ(nSteps, progress.nMaximum);
         EXPECT_EQ(nSteps, progress.nPosition);
-        EXPECT_EQ("Success", box.text);
+        EXPECT_EQ(nSteps == 8 ? "Success\n\nRestart Windows to finish." : "Success", box.text);
         EXPECT_EQ(hDialog, box.hOwner);
         DismissMessageBox(box);
         DWORD dwExitCode = 0x12345678;
@@ -268,7 +334,99 @@ TEST_F(CEndToEndTest, InteractiveInstallThenReinstallOverIt)
         EXPECT_EQ(0u, dwExitCode);
         // A reinstall removes the old devices first: three ports, not six.
         ExpectInstalled(ReadMachineState(), "/u");
+        RegDeleteKeyA(HKEY_LOCAL_MACHINE, pszBench);
     }
+    std::string log = ReadFileText(LogPath());
+    EXPECT_EQ(1u, CountOf(log, "] == result: Success | exit code 0\r\n"));
+    EXPECT_EQ(1u, CountOf(log, "] == result: Success Restart Windows to finish. | exit code 0\r\n"));
+}
+
+// Boxes that a run on a desktop nobody sees would wait on for ever: a
+// refusal at start-up (another instance runs) and a bus driver package the
+// system refuses (its catalogue is missing). On such a desktop each run ends
+// on its own with -1 and the box's text in the log; on a visible desktop
+// the same runs still show their boxes.
+TEST_F(CEndToEndTest, BoxesThatNobodyCanSeeAreLoggedAndTheRunGoesOn)
+{
+    std::string refused = "C:\\package_refused\\";
+    CreateDirectoryA(refused.c_str(), nullptr);
+    for (const char* pszFile : {"setup.exe", "qzusbdr.inf", "qzvrcom.inf", "qzvrcom.cat", "qzvrcom.sys"}) {
+        CopyFileA((PackageFolder() + pszFile).c_str(), (refused + pszFile).c_str(), FALSE);
+    }
+    HANDLE hInstance = CreateMutexA(nullptr, TRUE, "qzvrcom_installer");
+    struct Case {
+        std::string folder;
+        std::string text;
+        const char* pszCaption;
+    };
+    const Case cases[] = {{PackageFolder(), "You cannot run multiple instances of this program.", ""},
+                          {refused, SystemText(ERROR_FILE_NOT_FOUND), "Error"}};
+    for (const Case& test : cases) {
+        std::string before = ReadFileText(LogPath());
+        CProgramRun hidden;
+        ASSERT_TRUE(hidden.Start((test.folder + "setup.exe").c_str(), "/s", test.folder.c_str(), false,
+                                 HiddenDesktop()));
+        DWORD dwExitCode = 0x12345678;
+        EXPECT_TRUE(hidden.WaitForExit(&dwExitCode, 60000)) << test.text;
+        EXPECT_EQ(EXIT_FAILED, dwExitCode);
+        std::string text = test.text.substr(0, test.text.find_last_not_of("\r\n") + 1);
+        std::string log = ReadFileText(LogPath()).substr(before.size());
+        EXPECT_EQ(1u, CountOf(log, "setup 136: Message box not shown, as no one can see this desktop; taken as OK. "
+                                   "Caption '" + std::string(test.pszCaption) + "', text: " + text + "\r\n"));
+        EXPECT_EQ(1u, CountOf(log, "| exit code -1\r\n"));
+
+        RunResult visible = RunDismissingBoxes(test.folder + "setup.exe", "/s", test.folder.c_str());
+        EXPECT_EQ(EXIT_FAILED, visible.dwExitCode);
+        ASSERT_EQ(1u, visible.boxes.size());
+        EXPECT_EQ(test.text, visible.boxes[0].text);
+        EXPECT_EQ(test.pszCaption, visible.boxes[0].caption);
+        if (hInstance != nullptr) {
+            ReleaseMutex(hInstance);
+            CloseHandle(hInstance);
+            hInstance = nullptr;
+        }
+    }
+    RemoveFolderFiles(refused);
+    RemoveDirectoryA(refused.c_str());
+}
+
+// The log begins a new generation above 1 MB and keeps one older one; a
+// log that cannot be written changes no exit code; a killed run leaves
+// every line it wrote.
+TEST_F(CEndToEndTest, LogRotatesNeverStopsARunAndKeepsAKilledRunsLines)
+{
+    std::string old = TargetFolder() + "setup.old.log";
+    CreateDirectoryA(TargetFolder().c_str(), nullptr);
+    WriteFileText(old, "oldest\r\n");
+    WriteFileText(LogPath(), "older\r\n" + std::string(1024 * 1024, '.'));
+    EXPECT_EQ(0u, RunSetup("/u /s").dwExitCode);
+    EXPECT_EQ(0u, ReadFileText(old).find("older\r\n"));
+    std::string log = ReadFileText(LogPath());
+    EXPECT_LT(log.size(), 10000u);
+    EXPECT_EQ(1u, CountOf(log, "] == result: Success | exit code 0\r\n"));
+
+    // Held open by another program, the log is skipped; the install runs.
+    HANDLE hHeld = CreateFileA(LogPath().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_EQ(0u, RunSetup("/s").dwExitCode);
+    CloseHandle(hHeld);
+    EXPECT_EQ(log, ReadFileText(LogPath()));
+    // A folder that cannot be made: a file has its name.
+    RemoveFolderFiles(TargetFolder());
+    RemoveDirectoryA(TargetFolder().c_str());
+    WriteFileText(TargetFolder().substr(0, TargetFolder().size() - 1), "not a folder");
+    EXPECT_EQ(0u, RunSetup("/u /s").dwExitCode);
+    DeleteFileA(TargetFolder().substr(0, TargetFolder().size() - 1).c_str());
+
+    CProgramRun run;
+    ASSERT_TRUE(run.Start(PackageSetupPath().c_str(), "", PackageFolder().c_str()));
+    ASSERT_NE(nullptr, run.WaitForWindow("#32770", "Install"));
+    TerminateProcess(run.Process(), 9);
+    DWORD dwExitCode = 0;
+    EXPECT_TRUE(run.WaitForExit(&dwExitCode));
+    log = ReadFileText(LogPath());
+    EXPECT_EQ(1u, CountOf(log, "| mode: install |"));
+    EXPECT_EQ(1u, CountOf(log, "setup 31: Setup dialog initialised\r\n"));
+    EXPECT_EQ(0u, CountOf(log, "== result"));
 }
 
 TEST_F(CEndToEndTest, OpenPortStopsUninstallAndReinstallBeforeAnyChange)

@@ -252,6 +252,7 @@ const CStringRow STRING_ROWS[] = {
     {119, "VANTORIS", nullptr},
     {120, "A COM port did not get the COM number in its hardware ID.",
           "ハードウェア ID の COM 番号を取得できなかった COM ポートがあります。"},
+    {121, "Restart Windows to finish.", "完了するには Windows を再起動してください。"},
     {207, nullptr, "ドライバファイルが見つからないために\nインストールできません。"},
     {3000, "qzvrcom_installer", nullptr},
     {57345, "&About...", "バージョン情報(&A)..."},

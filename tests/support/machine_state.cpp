@@ -152,7 +152,12 @@ MachineState ReadMachineState()
     state.services = ListServices();
     std::string windows = WindowsFolder();
     state.infFiles = ListFiles(windows + "\\inf");
-    state.packageCopy = ListFiles(windows + "\\qzvrcom");
+    // The run log beside the package copy is no part of it.
+    for (const std::string& name : ListFiles(windows + "\\qzvrcom")) {
+        if (name != "SETUP.LOG" && name != "SETUP.OLD.LOG") {
+            state.packageCopy.push_back(name);
+        }
+    }
     state.comDb = ReadBinary(HKEY_LOCAL_MACHINE, ARBITER_KEY, "ComDB");
     ListSubKeys(HKEY_LOCAL_MACHINE, SERIAL_PRINT_KEY, "", &state.serialPrintKeys);
     std::sort(state.serialPrintKeys.begin(), state.serialPrintKeys.end());

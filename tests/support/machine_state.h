@@ -22,7 +22,7 @@ struct MachineState {
     std::vector<DeviceRecord> devices;               // every device, instance-ID order
     std::vector<std::string> services;               // every service name, upper case, sorted
     std::vector<std::string> infFiles;               // C:\windows\inf, upper case, sorted
-    std::vector<std::string> packageCopy;            // C:\windows\qzvrcom, upper case, sorted
+    std::vector<std::string> packageCopy;            // C:\windows\qzvrcom but the run log, upper case, sorted
     std::vector<BYTE> comDb;                         // "ComDB", empty when absent
     std::vector<std::string> serialPrintKeys;        // key paths below "Serial Print", sorted
     bool bProgramKey;                                // HKLM\SOFTWARE\qzvrcom (the arbiter journal)

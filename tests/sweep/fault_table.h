@@ -28,6 +28,7 @@
 #define SWEEP_TRACING "tracing: with no session listening it never changes the run"
 #define SWEEP_CANNOT_FAIL "cannot fail"
 #define SWEEP_STRINGS "works on the program's own buffers; cannot fail"
+#define SWEEP_LOG_LOCK "guards the run log's handle; cannot fail"
 
 #define SWEEP_FUNCTIONS(X, R, N) \
     X("advapi32.dll", RegOpenKeyExA, CODE, ERROR_ACCESS_DENIED, ACQUIRE, KEY, 4, nullptr) \
@@ -37,7 +38,6 @@
     X("advapi32.dll", RegDeleteKeyA, CODE, ERROR_ACCESS_DENIED, NONE, NONE, 0, nullptr) \
     X("advapi32.dll", RegDeleteValueA, CODE, ERROR_ACCESS_DENIED, NONE, NONE, 0, nullptr) \
     X("advapi32.dll", RegEnumKeyExA, CODE, ERROR_ACCESS_DENIED, NONE, NONE, 0, nullptr) \
-    X("advapi32.dll", RegQueryInfoKeyA, CODE, ERROR_ACCESS_DENIED, NONE, NONE, 0, nullptr) \
     X("advapi32.dll", RegFlushKey, CODE, ERROR_WRITE_FAULT, NONE, NONE, 0, nullptr) \
     X("advapi32.dll", RegCloseKey, CODE, ERROR_INVALID_HANDLE, RELEASE, KEY, 0, SWEEP_RELEASES) \
     X("advapi32.dll", OpenSCManagerA, ZERO, ERROR_ACCESS_DENIED, ACQUIRE, SERVICE, -1, nullptr) \
@@ -101,6 +101,15 @@
     X("msvcrt.dll", fopen, ZERO, ERROR_ACCESS_DENIED, ACQUIRE, STREAM, -1, nullptr) \
     X("msvcrt.dll", setvbuf, CODE, ERROR_NOT_ENOUGH_MEMORY, NONE, NONE, 0, nullptr) \
     X("msvcrt.dll", fclose, ONES, ERROR_INVALID_HANDLE, RELEASE, STREAM, 0, SWEEP_RELEASES) \
+    X("setupapi.dll", SetupDiGetDeviceInstallParamsA, ZERO, ERROR_ACCESS_DENIED, NONE, NONE, 0, nullptr) \
+    X("kernel32.dll", WriteFile, ZERO, ERROR_DISK_FULL, NONE, NONE, 0, nullptr) \
+    X("kernel32.dll", GetFileAttributesExA, ZERO, ERROR_ACCESS_DENIED, NONE, NONE, 0, nullptr) \
+    X("kernel32.dll", MoveFileExA, ZERO, ERROR_SHARING_VIOLATION, NONE, NONE, 0, nullptr) \
+    X("kernel32.dll", WideCharToMultiByte, ZERO, ERROR_INSUFFICIENT_BUFFER, NONE, NONE, 0, nullptr) \
+    X("kernel32.dll", ProcessIdToSessionId, ZERO, ERROR_ACCESS_DENIED, NONE, NONE, 0, nullptr) \
+    X("advapi32.dll", GetUserNameA, ZERO, ERROR_ACCESS_DENIED, NONE, NONE, 0, nullptr) \
+    X("user32.dll", GetProcessWindowStation, ZERO, ERROR_ACCESS_DENIED, NONE, NONE, 0, nullptr) \
+    X("user32.dll", GetUserObjectInformationA, ZERO, ERROR_ACCESS_DENIED, NONE, NONE, 0, nullptr) \
     R("kernel32.dll", IsWow64Process, ZERO, ERROR_ACCESS_DENIED, NONE, NONE, 0, nullptr) \
     R("cfgmgr32.dll", CMP_WaitNoPendingInstallEvents, ONES, ERROR_INVALID_HANDLE, NONE, NONE, 0, nullptr) \
     R("newdev.dll", UpdateDriverForPlugAndPlayDevicesA, ZERO, ERROR_NO_SUCH_DEVINST, NONE, NONE, 0, nullptr) \
@@ -115,6 +124,12 @@
     N("kernel32.dll", GetCommandLineW, "replaced by the scenario's command line; cannot fail") \
     N("kernel32.dll", Sleep, SWEEP_CANNOT_FAIL) \
     N("kernel32.dll", GetTickCount, SWEEP_CANNOT_FAIL) \
+    N("kernel32.dll", GetLocalTime, SWEEP_CANNOT_FAIL) \
+    N("kernel32.dll", GetCurrentProcessId, SWEEP_CANNOT_FAIL) \
+    N("kernel32.dll", InitializeCriticalSection, SWEEP_LOG_LOCK) \
+    N("kernel32.dll", EnterCriticalSection, SWEEP_LOG_LOCK) \
+    N("kernel32.dll", LeaveCriticalSection, SWEEP_LOG_LOCK) \
+    N("ntdll.dll", RtlGetVersion, "looked up for the log's first line; reports the running version, cannot fail") \
     N("kernel32.dll", VerSetConditionMask, "computes a mask; cannot fail") \
     N("user32.dll", LoadStringA, "reads the exe's own string table, which is always there") \
     N("user32.dll", MessageBoxA, "recorded by the scenario; the run waits for the user either way") \

@@ -7,6 +7,7 @@
 
 #include "../../src/setup/app/run_setup.h"
 #include "interceptor.h"
+#include "package_folder.h"
 #include "run_patches.h"
 
 namespace {
@@ -49,6 +50,25 @@ void ForgetInstanceIds(MachineState& state) {
 void ForgetNumbers(MachineState& state) {
     for (DeviceRecord& device : state.devices) device.portName.clear();
     state.comDb.clear();
+}
+
+// Every run starts from the same files in the target folder, so that each
+// run makes the same calls and sends the same events: the package copy as
+// an earlier install left it (a new copy sends other events than one that
+// overwrites), and a run log just above the size at which it is renamed,
+// the renaming's calls included.
+void ResetTargetFolder() {
+    char szWindows[MAX_PATH] = "";
+    GetWindowsDirectoryA(szWindows, MAX_PATH);
+    std::string strFolder = std::string(szWindows) + "\\qzvrcom\\";
+    CreateDirectoryA(strFolder.c_str(), nullptr);
+    for (const std::string& strName : ListFiles(PackageFolder() + ".")) {
+        CopyFileA((PackageFolder() + strName).c_str(), (strFolder + strName).c_str(), FALSE);
+    }
+    HANDLE hLog = CreateFileA((strFolder + "setup.log").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    SetFilePointer(hLog, 1024 * 1024 + 1, nullptr, FILE_BEGIN);
+    SetEndOfFile(hLog);
+    CloseHandle(hLog);
 }
 
 } // namespace
@@ -127,6 +147,7 @@ int RunSetupCounted(const wchar_t* pszCommandLine, int* pnBoxes, std::string* ps
     CCommandLinePatch commandLine(pszCommandLine);
     CMessageBoxRecorder boxes;
     CMutexCloser mutexes;
+    ResetTargetFolder();
     CInterceptor::BeginCounting();
     int nExitCode = RunSetup();
     CInterceptor::EndCounting();

@@ -222,6 +222,50 @@ class TmfTest(unittest.TestCase):
                 self.assertEqual(used, [n for _, n in items])
 
 
+class TableTest(unittest.TestCase):
+    """The program's event table, read back the way the program reads it."""
+
+    @staticmethod
+    def read_array(source, name):
+        body = re.search(name + r"\[\w*\] = \{(.*?)\};", source, re.S).group(1)
+        return [int(value, 16) for value in re.findall(r"0x([0-9A-F]{2})", body)]
+
+    def expand(self, code, pairs, args):
+        if pairs[2 * code]:
+            return (self.expand(pairs[2 * code], pairs, args) +
+                    self.expand(pairs[2 * code + 1], pairs, args))
+        if code < 0x20:
+            index, type_index = divmod(code - 1, len(trace_catalog.TABLE_TYPES))
+            self.assertEqual(args[index].type, trace_catalog.TABLE_TYPES[type_index])
+            return f"%{args[index].name}%"
+        return chr(code)
+
+    def test_repository_catalogue_reads_back_whole(self):
+        tmp = self.enterContext(tempfile.TemporaryDirectory())
+        out = os.path.join(tmp, "event_table.cpp")
+        code, _, err = run_main(["table", "--catalog", REAL_CATALOG, "--out", out])
+        self.assertEqual(code, 0, err)
+        with open(out, encoding="ascii") as handle:
+            source = handle.read()
+        catalog, _ = trace_catalog.load_catalog(REAL_CATALOG)
+        names = re.findall(r'\{&\w+, "(\w+)"\}', source)
+        self.assertEqual(names, list(catalog.components))
+        records = self.read_array(source, "g_abEventRecords")
+        pairs = self.read_array(source, "g_abEventPairs")
+        self.assertEqual(len(pairs), 512)
+        at = 0
+        for event in catalog.events:
+            head, number = records[at], records[at + 1] | records[at + 2] << 8
+            self.assertEqual((names[(head & 15) - 1], number), (event.component, event.number))
+            self.assertEqual(head >> 4, trace_catalog.FLAGS[event.flag])
+            end = records.index(0, at + 3)
+            text = "".join(self.expand(c, pairs, event.args) for c in records[at + 3:end])
+            self.assertEqual(text, event.text.replace("%%", "%"))
+            at = end + 1
+        self.assertEqual(records[at:], [0])
+        self.assertLess(len(records) + len(pairs), 4500)  # about half the plain texts
+
+
 class DecodeTest(unittest.TestCase):
     def setUp(self):
         self.path = os.path.join(self.enterContext(tempfile.TemporaryDirectory()), "cat")

@@ -107,11 +107,12 @@ CProgramRun::~CProgramRun()
 }
 
 BOOL CreateProcessRetried(const char* pszProgram, char* pszCommandLine, const char* pszWorkDir,
-                          PROCESS_INFORMATION* pProcess)
+                          PROCESS_INFORMATION* pProcess, const char* pszDesktop)
 {
     for (int nTry = 1;; ++nTry) {
         STARTUPINFOA startup = {};
         startup.cb = sizeof(startup);
+        startup.lpDesktop = const_cast<char*>(pszDesktop);
         if (CreateProcessA(pszProgram, pszCommandLine, nullptr, nullptr, FALSE, 0, nullptr, pszWorkDir, &startup,
                            pProcess)) {
             return TRUE;
@@ -126,7 +127,8 @@ BOOL CreateProcessRetried(const char* pszProgram, char* pszCommandLine, const ch
     }
 }
 
-bool CProgramRun::Start(const char* pszProgram, const char* pszArguments, const char* pszWorkDir, bool bRestricted)
+bool CProgramRun::Start(const char* pszProgram, const char* pszArguments, const char* pszWorkDir, bool bRestricted,
+                        const char* pszDesktop)
 {
     if (m_hProcess != nullptr) {
         return false;
@@ -147,7 +149,7 @@ bool CProgramRun::Start(const char* pszProgram, const char* pszArguments, const 
                                         pszWorkDir, &startup, &process);
         CloseHandle(hToken);
     } else {
-        bStarted = CreateProcessRetried(pszProgram, commandLine.data(), pszWorkDir, &process);
+        bStarted = CreateProcessRetried(pszProgram, commandLine.data(), pszWorkDir, &process, pszDesktop);
     }
     if (!bStarted) {
         return false;

@@ -33,8 +33,9 @@ struct MessageBoxState {
 // then fails to bring a new process up (1359: it ended before it finished
 // starting); nothing of the program has run then, so the start is tried up
 // to three times, 500 ms apart, and every failure is logged.
+// pszDesktop ("station\desktop", null: this one's) is where it starts.
 BOOL CreateProcessRetried(const char* pszProgram, char* pszCommandLine, const char* pszWorkDir,
-                          PROCESS_INFORMATION* pProcess);
+                          PROCESS_INFORMATION* pProcess, const char* pszDesktop = nullptr);
 
 class CProgramRun {
 public:
@@ -45,8 +46,10 @@ public:
 
     // Starts pszProgram with the command line "pszProgram pszArguments" in
     // pszWorkDir (null: the current directory). With bRestricted, the child
-    // gets a token in which Administrators is deny-only.
-    bool Start(const char* pszProgram, const char* pszArguments, const char* pszWorkDir, bool bRestricted = false);
+    // gets a token in which Administrators is deny-only; pszDesktop, when
+    // given, is the desktop it starts on.
+    bool Start(const char* pszProgram, const char* pszArguments, const char* pszWorkDir, bool bRestricted = false,
+               const char* pszDesktop = nullptr);
 
     // Waits until a top-level window of the process with that class and
     // caption exists and is visible; null on time-out.

@@ -22,6 +22,14 @@ typedef int (*Operation)(const char*);
 
 const char SERIAL_PRINT[] = "System\\CurrentControlSet\\Control\\Serial Print\\";
 
+// The removal as an operation of the walk table; the restart it may ask for
+// is kept here.
+int g_bRebootRequired = 0;
+int RemoveDevices(const char* pszName)
+{
+    return RemoveDevicesByService(pszName, &g_bRebootRequired);
+}
+
 bool HasKey(const std::string& path)
 {
     HKEY hKey = nullptr;
@@ -78,7 +86,7 @@ TEST_F(DevicesTest, RemovesTheDevicesOfTheServiceInAnyCaseAndLeavesOthers)
     ASSERT_TRUE(lower.IsCreated() && mixed.IsCreated() && longer.IsCreated() && other.IsCreated() &&
                 none.IsCreated());
 
-    EXPECT_NE(0, Run(RemoveDevicesByService, "QZDEVRM"));
+    EXPECT_NE(0, Run(RemoveDevices, "QZDEVRM"));
     // The most recent failing call: a size query (122, or 13 without a service).
     EXPECT_TRUE(m_dwLastError == ERROR_INSUFFICIENT_BUFFER || m_dwLastError == ERROR_INVALID_DATA)
         << m_dwLastError;
@@ -89,6 +97,30 @@ TEST_F(DevicesTest, RemovesTheDevicesOfTheServiceInAnyCaseAndLeavesOthers)
     EXPECT_TRUE(none.IsPresent());
     EXPECT_EQ(2, std::count(m_events.begin(), m_events.end(), "util 63"));
     EXPECT_EQ("util 57", m_recorder.EventNames().front());
+}
+
+// Windows keeps a removed device's install parameters, where a device that
+// cannot be stopped at once asks for a restart; Wine forgets the device.
+BOOL WINAPI ReportRestartNeeded(HDEVINFO, PSP_DEVINFO_DATA, PSP_DEVINSTALL_PARAMS_A pParams)
+{
+    pParams->Flags = DI_NEEDRESTART;
+    return TRUE;
+}
+
+TEST_F(DevicesTest, RemovalThatNeedsARestartSaysSo)
+{
+    g_bRebootRequired = 0;
+    CTestDevice first("qzrestart");
+    ASSERT_TRUE(first.IsCreated());
+    Run(RemoveDevices, "QZRESTART");
+    EXPECT_EQ(0, g_bRebootRequired);
+    CTestDevice second("qzrestart");
+    ASSERT_TRUE(second.IsCreated());
+    CIatPatch params("setupapi.dll", "SetupDiGetDeviceInstallParamsA", reinterpret_cast<void*>(ReportRestartNeeded));
+    ASSERT_TRUE(params.IsApplied());
+    Run(RemoveDevices, "QZRESTART");
+    EXPECT_EQ(1, g_bRebootRequired);
+    EXPECT_FALSE(second.IsPresent());
 }
 
 // Stand-ins for the device list: none at all, or one with no members.
@@ -185,7 +217,7 @@ const WalkCase WALK_CASES[] = {
      {"util 63, util 65 5", nullptr, nullptr}},
 };
 
-const Operation OPERATIONS[] = {RemoveDevicesByService, CheckPortsClosed, DeleteSerialPrintKeys};
+const Operation OPERATIONS[] = {RemoveDevices, CheckPortsClosed, DeleteSerialPrintKeys};
 const char* const ENTRY_EVENTS[] = {"util 57 ?", "setup 58 ?", "setup 69 ?"};
 
 std::string Join(const Names& names)

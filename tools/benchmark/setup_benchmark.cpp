@@ -268,8 +268,9 @@ void BenchmarkDeviceRemoval(int nDevices)
         for (int n = 0; n < nDevices; ++n) {
             devices.emplace_back(new CTestDevice("qzbench"));
         }
+        int bRebootRequired = 0;
         double dStart = Seconds();
-        RemoveDevicesByService("QZBENCH");
+        RemoveDevicesByService("QZBENCH", &bRebootRequired);
         times.push_back(Seconds() - dStart);
         if (devices.back()->IsPresent()) {
             printf("a device was not removed\n");

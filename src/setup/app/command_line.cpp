@@ -18,3 +18,11 @@ CommandLineSwitches ReadSwitches(int nArguments, const LPWSTR* ppszArguments)
     }
     return switches;
 }
+
+const char* DescribeRunMode(const CommandLineSwitches& switches)
+{
+    if (switches.bUninstall) {
+        return switches.bSilent ? "silent uninstall" : "uninstall";
+    }
+    return switches.bSilent ? "silent install" : "install";
+}

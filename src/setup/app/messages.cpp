@@ -3,14 +3,42 @@
 
 #include <strsafe.h>
 
+#include "../trace/trace.h"
 #include "dialog_data.h"
 #include "local_memory.h"
+#include "visible_desktop.h"
+
+void ShowMessage(HWND hOwner, const char* pszText, const char* pszCaption, UINT nStyle)
+{
+    if (IsDesktopVisible()) {
+        MessageBoxA(hOwner, pszText, pszCaption, nStyle);
+        return;
+    }
+    if (IsTraceEnabled(TRACE_ERROR)) {
+        TraceEvent(g_guidSetupComponent, 136, pszCaption, pszText);
+    }
+}
 
 void ShowStringMessage(HWND hOwner, UINT nStringId, UINT nStyle)
 {
+    ShowResultMessage(hOwner, nStringId, 0, nStyle);
+}
+
+void ShowResultMessage(HWND hOwner, UINT nResultId, int bRebootRequired, UINT nStyle)
+{
+    HINSTANCE hModule = GetModuleHandleA(nullptr);
     char szText[SETUP_PATH_LENGTH] = "";
-    LoadStringA(GetModuleHandleA(nullptr), nStringId, szText, SETUP_PATH_LENGTH);
-    MessageBoxA(hOwner, szText, "", nStyle);
+    char szNote[SETUP_PATH_LENGTH] = "";
+    char szTextWithNote[SETUP_PATH_LENGTH] = "";
+    LoadStringA(hModule, nResultId, szText, SETUP_PATH_LENGTH);
+    // The notice goes under the result only when both fit: the result is
+    // never cut for it.
+    if (bRebootRequired && LoadStringA(hModule, IDS_RESTART_NOTE, szNote, SETUP_PATH_LENGTH) > 0 &&
+        SUCCEEDED(StringCchPrintfA(szTextWithNote, SETUP_PATH_LENGTH, "%s\n\n%s", szText, szNote))) {
+        ShowMessage(hOwner, szTextWithNote, "", nStyle);
+        return;
+    }
+    ShowMessage(hOwner, szText, "", nStyle);
 }
 
 DWORD GetFailureError()
@@ -28,11 +56,11 @@ void ShowLastErrorMessage(const char* pszCaption)
                    nullptr, dwError, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
                    reinterpret_cast<char*>(text.AddressOf()), 0, nullptr);
     if (text.Get() != nullptr) {
-        MessageBoxA(nullptr, text.Get(), pszCaption, MB_ICONERROR);
+        ShowMessage(nullptr, text.Get(), pszCaption, MB_ICONERROR);
         return;
     }
     // No system text for this code: the number is all there is to show.
     char szNumber[64] = "";
     StringCchPrintfA(szNumber, ARRAYSIZE(szNumber), "Error code %lu (0x%08lX)", dwError, dwError);
-    MessageBoxA(nullptr, szNumber, pszCaption, MB_ICONERROR);
+    ShowMessage(nullptr, szNumber, pszCaption, MB_ICONERROR);
 }

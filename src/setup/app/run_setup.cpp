@@ -11,6 +11,7 @@
 
 #include "../install/comdb_journal.h"
 #include "../install/unfinished_devices.h"
+#include "../trace/run_log.h"
 #include "../trace/trace.h"
 #include "checks.h"
 #include "command_line.h"
@@ -166,18 +167,20 @@ int RunSetup()
     if (switches.bUninstall) {
         data.m_bInstall = 0;
     }
+    // Every run but a query leaves its lines in the log.
+    CRunLog log(DescribeRunMode(switches));
 
     UINT nFailure = FindFailingCheck();
     if (nFailure != 0) {
         ShowStringMessage(nullptr, nFailure, MB_ICONINFORMATION);
-        return EXIT_FAILED;
+        return log.End(nFailure, 0, EXIT_FAILED);
     }
     // A run killed while a temporary arbiter value stood left it behind.
     // It is repaired before any other work; one that cannot be repaired
     // stays for the next run, and this run changes nothing.
     if (!RepairArbiter()) {
         ShowStringMessage(nullptr, IDS_ERROR, MB_ICONINFORMATION);
-        return EXIT_FAILED;
+        return log.End(IDS_ERROR, 0, EXIT_FAILED);
     }
     RemoveUnfinishedDevices();
     // An install must never copy from or into a shortened folder, nor go
@@ -185,7 +188,7 @@ int RunSetup()
     bool bFoldersFit = FillFolders(&data);
     if (data.m_bInstall && (!bFoldersFit || !HasPackageInfs(&data))) {
         ShowStringMessage(nullptr, IDS_ERROR, MB_ICONINFORMATION);
-        return EXIT_FAILED;
+        return log.End(IDS_ERROR, 0, EXIT_FAILED);
     }
     data.m_bSilent = switches.bSilent ? 1 : 0;
     if (data.m_bInstall) {
@@ -194,7 +197,7 @@ int RunSetup()
 
     if (data.m_bSilent) {
         if (!RunSilently(&data)) {
-            return EXIT_FAILED;
+            return log.End(IDS_ERROR, data.m_bRebootRequired, EXIT_FAILED);
         }
     } else {
         INT_PTR nDialog = DialogBoxParamA(GetModuleHandleA(nullptr),
@@ -203,11 +206,11 @@ int RunSetup()
         if (nDialog == -1) {
             // No dialog, no work: the run must not report success.
             TraceLastError(g_guidSetupComponent, 124);
-            return EXIT_FAILED;
+            return log.End(IDS_ERROR, 0, EXIT_FAILED);
         }
     }
 
     int nExitCode = data.m_nResultId == IDS_SUCCESS ? 0 : EXIT_FAILED;
     if (IsTraceEnabled(TRACE_FLOW)) TraceEvent(g_guidSetupComponent, 30, static_cast<DWORD>(nExitCode));
-    return nExitCode;
+    return log.End(static_cast<UINT>(data.m_nResultId), data.m_bRebootRequired, nExitCode);
 }

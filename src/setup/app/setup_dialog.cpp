@@ -48,7 +48,7 @@ void InitSetupDialog(HWND hWnd, CDialogData* pData)
 void ReportResult(HWND hWnd, CDialogData* pData)
 {
     UINT nStyle = pData->m_nResultId == IDS_SUCCESS ? MB_ICONINFORMATION : MB_ICONERROR;
-    ShowStringMessage(hWnd, static_cast<UINT>(pData->m_nResultId), nStyle);
+    ShowResultMessage(hWnd, static_cast<UINT>(pData->m_nResultId), pData->m_bRebootRequired, nStyle);
     if (pData->m_hThread != nullptr) {
         CloseHandle(pData->m_hThread);
         pData->m_hThread = nullptr;

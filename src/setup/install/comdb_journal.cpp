@@ -98,26 +98,10 @@ BOOL WriteArbiterJournal(const BYTE* pData, DWORD cbData, DWORD dwType)
 
 void DeleteArbiterJournal()
 {
-    CRegistryKey hKey;
-    LONG nStatus = RegOpenKeyExA(HKEY_LOCAL_MACHINE, SETUP_PROGRAM_KEY, 0, KEY_ALL_ACCESS, hKey.AddressOf());
-    if (nStatus == ERROR_SUCCESS) {
-        nStatus = RegDeleteValueA(hKey.Get(), SETUP_JOURNAL_VALUE);
-    }
-    if (nStatus != ERROR_SUCCESS && nStatus != ERROR_FILE_NOT_FOUND) {
-        if (IsTraceEnabled(TRACE_ERROR)) {
-            TraceEvent(g_guidComdbComponent, 18, static_cast<DWORD>(nStatus));
-        }
-        return;
-    }
-    // The key goes too, but only while nothing else has been put in it.
-    DWORD nSubKeys = 1;
-    DWORD nValues = 1;
-    if (hKey.IsValid() &&
-        RegQueryInfoKeyA(hKey.Get(), nullptr, nullptr, nullptr, &nSubKeys, nullptr, nullptr, &nValues, nullptr,
-                         nullptr, nullptr, nullptr) == ERROR_SUCCESS &&
-        nSubKeys == 0 && nValues == 0) {
-        hKey.Reset();
-        RegDeleteKeyA(HKEY_LOCAL_MACHINE, SETUP_PROGRAM_KEY);
+    // The program's key holds nothing but the stored bitmap: it goes whole.
+    LONG nStatus = RegDeleteKeyA(HKEY_LOCAL_MACHINE, SETUP_PROGRAM_KEY);
+    if (nStatus != ERROR_SUCCESS && nStatus != ERROR_FILE_NOT_FOUND && IsTraceEnabled(TRACE_ERROR)) {
+        TraceEvent(g_guidComdbComponent, 18, static_cast<DWORD>(nStatus));
     }
 }
 

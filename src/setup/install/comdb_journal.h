@@ -13,8 +13,9 @@
 // lost while a temporary value that was written after it survives. FALSE
 // when it could not be stored; no temporary value may then be written.
 BOOL WriteArbiterJournal(const BYTE* pData, DWORD cbData, DWORD dwType);
-// Deletes the stored bitmap, and the program's key when nothing else is in
-// it. A failure is only traced: the next run's repair discards a stale copy.
+// Deletes the stored bitmap with the program's key, which holds nothing
+// else. A failure is only traced: the next run's repair discards a stale
+// copy.
 void DeleteArbiterJournal();
 // Run start: when a stored bitmap exists and "ComDB" is still in a
 // temporary form, writes the stored bitmap back; then deletes it. FALSE

@@ -4,6 +4,8 @@
 
 #include <string.h>
 
+#include "run_log.h"
+
 // {a56ab41b-574f-49f6-99f2-13d222dd9ae4}
 const GUID g_guidTraceControl = {0xa56ab41b, 0x574f, 0x49f6, {0x99, 0xf2, 0x13, 0xd2, 0x22, 0xdd, 0x9a, 0xe4}};
 // {5d5107e2-3f21-41ca-bcb0-94a7967efc8f}
@@ -32,14 +34,11 @@ const char g_szNullString[] = "NULL";
 #define END_OF_ARGUMENTS static_cast<const void*>(nullptr), static_cast<SIZE_T>(0)
 
 // A string argument: its bytes with the NUL, or "NULL" for a null pointer.
-const char* StringArgument(const char* pszValue)
+EventArgument StringArgument(const char* pszValue)
 {
-    return pszValue != nullptr ? pszValue : g_szNullString;
-}
-
-SIZE_T StringArgumentSize(const char* pszValue)
-{
-    return strlen(StringArgument(pszValue)) + 1;
+    const char* pszSent = pszValue != nullptr ? pszValue : g_szNullString;
+    EventArgument argument = {pszSent, strlen(pszSent) + 1};
+    return argument;
 }
 
 // Tracing never disturbs the thread's last error, which callers often still
@@ -60,6 +59,51 @@ private:
 TRACEHANDLE CurrentLogger()
 {
     return IsProviderRegistered() ? g_pTraceProvider->m_hLogger : 0;
+}
+
+// While a run writes its log, every event goes there, and IsTraceEnabled
+// answers yes for the log's sake: the trace session then gets the event
+// only when it enabled the event's own flag. Returns whether it does.
+bool LogEvent(const GUID& guidComponent, USHORT nEvent, const EventArgument* pArguments, int nArguments)
+{
+    if (!IsRunLogOpen()) {
+        return true; // the caller asked the session's flags
+    }
+    const unsigned char* pRecord = FindEventRecord(guidComponent, nEvent);
+    if (pRecord == nullptr) {
+        return true;
+    }
+    WriteEventToRunLog(pRecord, pArguments, nArguments);
+    return IsProviderRegistered() && (g_pTraceProvider->m_dwEnableFlags & GetEventFlag(pRecord)) != 0;
+}
+
+// Every form of TraceEvent ends here: the log, then the trace session, to
+// which the arguments go as (address, length) pairs.
+void SendEvent(const GUID& guidComponent, USHORT nEvent, const EventArgument* pArguments, int nArguments)
+{
+    CLastErrorKeeper keeper;
+    if (!LogEvent(guidComponent, nEvent, pArguments, nArguments)) {
+        return;
+    }
+    const EventArgument* p = pArguments;
+    TRACEHANDLE hLogger = CurrentLogger();
+    switch (nArguments) {
+    case 0:
+        TraceMessage(hLogger, TRACE_EVENT_MESSAGE_FLAGS, &guidComponent, nEvent, END_OF_ARGUMENTS);
+        break;
+    case 1:
+        TraceMessage(hLogger, TRACE_EVENT_MESSAGE_FLAGS, &guidComponent, nEvent, p[0].m_pData, p[0].m_cbData,
+                     END_OF_ARGUMENTS);
+        break;
+    case 2:
+        TraceMessage(hLogger, TRACE_EVENT_MESSAGE_FLAGS, &guidComponent, nEvent, p[0].m_pData, p[0].m_cbData,
+                     p[1].m_pData, p[1].m_cbData, END_OF_ARGUMENTS);
+        break;
+    default:
+        TraceMessage(hLogger, TRACE_EVENT_MESSAGE_FLAGS, &guidComponent, nEvent, p[0].m_pData, p[0].m_cbData,
+                     p[1].m_pData, p[1].m_cbData, p[2].m_pData, p[2].m_cbData, END_OF_ARGUMENTS);
+        break;
+    }
 }
 
 } // namespace
@@ -121,67 +165,58 @@ ULONG WINAPI TraceControlCallback(WMIDPREQUESTCODE nRequestCode, PVOID pContext,
 
 bool IsTraceEnabled(DWORD dwFlag)
 {
-    return IsProviderRegistered() && (g_pTraceProvider->m_dwEnableFlags & dwFlag) != 0;
+    return IsRunLogOpen() || (IsProviderRegistered() && (g_pTraceProvider->m_dwEnableFlags & dwFlag) != 0);
 }
 
 void TraceEvent(const GUID& guidComponent, USHORT nEvent)
 {
-    CLastErrorKeeper keeper;
-    TraceMessage(CurrentLogger(), TRACE_EVENT_MESSAGE_FLAGS, &guidComponent, nEvent, END_OF_ARGUMENTS);
+    SendEvent(guidComponent, nEvent, nullptr, 0);
 }
 
 void TraceEvent(const GUID& guidComponent, USHORT nEvent, DWORD dwValue)
 {
-    CLastErrorKeeper keeper;
-    TraceMessage(CurrentLogger(), TRACE_EVENT_MESSAGE_FLAGS, &guidComponent, nEvent, &dwValue,
-                 sizeof(dwValue), END_OF_ARGUMENTS);
+    const EventArgument aArguments[] = {{&dwValue, sizeof(dwValue)}};
+    SendEvent(guidComponent, nEvent, aArguments, 1);
 }
 
 void TraceEvent(const GUID& guidComponent, USHORT nEvent, DWORD dwFirst, DWORD dwSecond)
 {
-    CLastErrorKeeper keeper;
-    TraceMessage(CurrentLogger(), TRACE_EVENT_MESSAGE_FLAGS, &guidComponent, nEvent, &dwFirst,
-                 sizeof(dwFirst), &dwSecond, sizeof(dwSecond), END_OF_ARGUMENTS);
+    const EventArgument aArguments[] = {{&dwFirst, sizeof(dwFirst)}, {&dwSecond, sizeof(dwSecond)}};
+    SendEvent(guidComponent, nEvent, aArguments, 2);
 }
 
 void TraceEvent(const GUID& guidComponent, USHORT nEvent, const void* pValue)
 {
-    CLastErrorKeeper keeper;
-    TraceMessage(CurrentLogger(), TRACE_EVENT_MESSAGE_FLAGS, &guidComponent, nEvent, &pValue,
-                 sizeof(pValue), END_OF_ARGUMENTS);
+    const EventArgument aArguments[] = {{&pValue, sizeof(pValue)}};
+    SendEvent(guidComponent, nEvent, aArguments, 1);
 }
 
 void TraceEvent(const GUID& guidComponent, USHORT nEvent, const char* pszValue)
 {
-    CLastErrorKeeper keeper;
-    TraceMessage(CurrentLogger(), TRACE_EVENT_MESSAGE_FLAGS, &guidComponent, nEvent,
-                 StringArgument(pszValue), StringArgumentSize(pszValue), END_OF_ARGUMENTS);
+    const EventArgument aArguments[] = {StringArgument(pszValue)};
+    SendEvent(guidComponent, nEvent, aArguments, 1);
 }
 
 void TraceEvent(const GUID& guidComponent, USHORT nEvent, const char* pszFirst, const char* pszSecond)
 {
-    CLastErrorKeeper keeper;
-    TraceMessage(CurrentLogger(), TRACE_EVENT_MESSAGE_FLAGS, &guidComponent, nEvent,
-                 StringArgument(pszFirst), StringArgumentSize(pszFirst), StringArgument(pszSecond),
-                 StringArgumentSize(pszSecond), END_OF_ARGUMENTS);
+    const EventArgument aArguments[] = {StringArgument(pszFirst), StringArgument(pszSecond)};
+    SendEvent(guidComponent, nEvent, aArguments, 2);
 }
 
 void TraceEvent(const GUID& guidComponent, USHORT nEvent, const char* pszFirst, const char* pszSecond,
                 const void* pValue)
 {
-    CLastErrorKeeper keeper;
-    TraceMessage(CurrentLogger(), TRACE_EVENT_MESSAGE_FLAGS, &guidComponent, nEvent,
-                 StringArgument(pszFirst), StringArgumentSize(pszFirst), StringArgument(pszSecond),
-                 StringArgumentSize(pszSecond), &pValue, sizeof(pValue), END_OF_ARGUMENTS);
+    const EventArgument aArguments[] = {StringArgument(pszFirst), StringArgument(pszSecond),
+                                        {&pValue, sizeof(pValue)}};
+    SendEvent(guidComponent, nEvent, aArguments, 3);
 }
 
 void TraceEvent(const GUID& guidComponent, USHORT nEvent, const char* pszFirst, DWORD dwValue,
                 const char* pszSecond)
 {
-    CLastErrorKeeper keeper;
-    TraceMessage(CurrentLogger(), TRACE_EVENT_MESSAGE_FLAGS, &guidComponent, nEvent,
-                 StringArgument(pszFirst), StringArgumentSize(pszFirst), &dwValue, sizeof(dwValue),
-                 StringArgument(pszSecond), StringArgumentSize(pszSecond), END_OF_ARGUMENTS);
+    const EventArgument aArguments[] = {StringArgument(pszFirst), {&dwValue, sizeof(dwValue)},
+                                        StringArgument(pszSecond)};
+    SendEvent(guidComponent, nEvent, aArguments, 3);
 }
 
 void TraceLastError(const GUID& guidComponent, USHORT nEvent)

@@ -1,5 +1,6 @@
 // Event-tracing provider. The program registers one control GUID and writes
-// binary TraceMessage events; it holds no format text for any of them.
+// binary TraceMessage events. While a run writes its text log, every event
+// also goes there as a line of text (run_log.h).
 #pragma once
 
 #include <windows.h>
@@ -35,6 +36,8 @@ void RegisterTraceProvider();
 void UnregisterTraceProvider();
 ULONG WINAPI TraceControlCallback(WMIDPREQUESTCODE nRequestCode, PVOID pContext, ULONG* pnBufferSize,
                                   PVOID pBuffer);
+// True when the trace session enabled dwFlag, and always while the run log
+// is open.
 bool IsTraceEnabled(DWORD dwFlag);
 
 // One form per data shape. Callers test IsTraceEnabled first.

@@ -26,6 +26,7 @@ struct DeviceWalk {
     DWORD m_dwError;     // the most recent failing call's code
     DWORD m_dwLastError; // the thread's last error when the walk ended
     bool m_bPortOpen;
+    bool m_bRebootRequired; // a removed device waits for a restart
 };
 
 const char g_szPortName[] = "PortName";
@@ -140,7 +141,9 @@ PortNameResult ReadPortName(HDEVINFO hList, SP_DEVINFO_DATA* pDevice, CLocalBloc
 
 // The class installer removes the device and both of its keys. The driver
 // key must still be there when it runs: the Ports class installer reads it
-// to know the device for a COM port and only then releases its number.
+// to know the device for a COM port and only then releases its number. A
+// device that cannot be stopped at once is gone only after a restart: its
+// install parameters then ask for one.
 ActionOutcome RemoveDevice(HDEVINFO hList, SP_DEVINFO_DATA* pDevice, DeviceWalk& walk)
 {
     if (!SetupDiCallClassInstaller(DIF_REMOVE, hList, pDevice)) {
@@ -149,6 +152,12 @@ ActionOutcome RemoveDevice(HDEVINFO hList, SP_DEVINFO_DATA* pDevice, DeviceWalk&
             TraceEvent(g_guidUtilComponent, 65, walk.m_dwError);
         }
         return OUTCOME_END_WALK;
+    }
+    SP_DEVINSTALL_PARAMS_A params = {};
+    params.cbSize = sizeof(params);
+    if (SetupDiGetDeviceInstallParamsA(hList, pDevice, &params) &&
+        (params.Flags & (DI_NEEDREBOOT | DI_NEEDRESTART)) != 0) {
+        walk.m_bRebootRequired = true;
     }
     return OUTCOME_NEXT;
 }
@@ -334,16 +343,19 @@ void WalkDevicesByService(const char* pszName, DeviceWalk& walk)
 
 DeviceWalk StartWalk(DeviceAction eAction)
 {
-    DeviceWalk walk = {eAction, ERROR_SUCCESS, ERROR_SUCCESS, false};
+    DeviceWalk walk = {eAction, ERROR_SUCCESS, ERROR_SUCCESS, false, false};
     return walk;
 }
 
 } // namespace
 
-int RemoveDevicesByService(const char* pszName)
+int RemoveDevicesByService(const char* pszName, int* pbRebootRequired)
 {
     DeviceWalk walk = StartWalk(ACTION_REMOVE);
     WalkDevicesByService(pszName, walk);
+    if (walk.m_bRebootRequired) {
+        *pbRebootRequired = 1;
+    }
     SetLastError(walk.m_dwError);
     return walk.m_dwError != ERROR_SUCCESS;
 }

@@ -4,7 +4,9 @@
 #include <windows.h>
 
 // Removes the matching devices; nonzero when a call failed (last error set).
-int RemoveDevicesByService(const char* pszName);
+// Sets *pbRebootRequired to 1 when a removed device needs Windows to restart
+// before it is gone, and leaves it alone otherwise.
+int RemoveDevicesByService(const char* pszName, int* pbRebootRequired);
 // 0 when a matching device's COM port is held open, 1 otherwise.
 int CheckPortsClosed(const char* pszName);
 // Deletes the Serial Print keys of the matching devices' ports.

@@ -2,6 +2,7 @@
 #include <mbstring.h>
 
 #include "../app/dialog_data.h"
+#include "../app/messages.h"
 #include "../trace/trace.h"
 #include "devices.h"
 #include "package_cleanup.h"
@@ -22,10 +23,11 @@ void LoadServiceName(UINT nStringId, char* pszName)
 }
 
 // Devices, service and driver package of one driver; every step runs
-// whatever the one before reported.
-void RemoveDriver(const char* pszName)
+// whatever the one before reported. A device removal that leaves Windows to
+// restart sets *pbRebootRequired.
+void RemoveDriver(const char* pszName, int* pbRebootRequired)
 {
-    RemoveDevicesByService(pszName);
+    RemoveDevicesByService(pszName, pbRebootRequired);
     StopServiceAndWait(pszName);
     DeleteDriverService(pszName);
     DeleteOemInfByService(pszName, nullptr);
@@ -48,14 +50,14 @@ int CDialogData::Uninstall(int bShowMessage, int bDeleteEntry)
             char szText[SETUP_PATH_LENGTH] = "";
             LoadStringA(GetModuleHandleA(nullptr), IDS_PORT_OPEN_CAPTION, szCaption, SETUP_PATH_LENGTH);
             LoadStringA(GetModuleHandleA(nullptr), IDS_PORT_OPEN, szText, SETUP_PATH_LENGTH);
-            MessageBoxA(m_hWnd, szText, szCaption, MB_ICONWARNING);
+            ShowMessage(m_hWnd, szText, szCaption, MB_ICONWARNING);
         }
         m_nResultId = IDS_PORT_OPEN;
         return 0;
     }
 
     LoadServiceName(IDS_BUS_SERVICE, szName);
-    RemoveDriver(szName);
+    RemoveDriver(szName, &m_bRebootRequired);
 
     StepProgress();
     LoadServiceName(IDS_FUNCTION_SERVICE, szName);
@@ -63,7 +65,7 @@ int CDialogData::Uninstall(int bShowMessage, int bDeleteEntry)
     // The Serial Print keys are found through the devices' port names, so
     // they go before the devices.
     DeleteSerialPrintKeys(szName);
-    RemoveDriver(szName);
+    RemoveDriver(szName, &m_bRebootRequired);
 
     StepProgress();
     if (bDeleteEntry) {

@@ -10,7 +10,10 @@
 //   before the default installation and the number shown in the friendly
 //   name;
 // - removing a device frees its number only while its driver key still says
-//   serial port: a driver key deleted beforehand leaves the number claimed.
+//   serial port: a driver key deleted beforehand leaves the number claimed;
+// - a port that Windows can start only after a restart has DI_NEEDREBOOT in
+//   its install parameters. The bench makes every serial port such a one
+//   while HKLM\SOFTWARE\DeviceBench "RestartPorts" is a nonzero DWORD.
 #include <windows.h>
 
 #include <setupapi.h>
@@ -219,13 +222,33 @@ DWORD InstallSerialPort(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDevInfoData)
     return SetFriendlyName(hDevInfo, pDevInfoData, szPortName);
 }
 
+// Asks for a restart when the bench says that ports start only after one.
+DWORD AskForRestartIfBenchSays(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDevInfoData)
+{
+    DWORD dwRestart = 0;
+    DWORD cbData = sizeof(dwRestart);
+    if (RegGetValueA(HKEY_LOCAL_MACHINE, "SOFTWARE\\DeviceBench", "RestartPorts", RRF_RT_REG_DWORD, nullptr,
+                     &dwRestart, &cbData) != ERROR_SUCCESS ||
+        dwRestart == 0) {
+        return ERROR_SUCCESS;
+    }
+    SP_DEVINSTALL_PARAMS_A params = {};
+    params.cbSize = sizeof(params);
+    if (!SetupDiGetDeviceInstallParamsA(hDevInfo, pDevInfoData, &params)) {
+        return GetLastError();
+    }
+    params.Flags |= DI_NEEDREBOOT;
+    return SetupDiSetDeviceInstallParamsA(hDevInfo, pDevInfoData, &params) ? ERROR_SUCCESS : GetLastError();
+}
+
 DWORD InstallPortDevice(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDevInfoData)
 {
     ApplyDriverRegistry(hDevInfo, pDevInfoData);
     if (!IsSerialPort(hDevInfo, pDevInfoData)) {
         return ERROR_DI_DO_DEFAULT;
     }
-    return InstallSerialPort(hDevInfo, pDevInfoData);
+    DWORD dwError = InstallSerialPort(hDevInfo, pDevInfoData);
+    return dwError == ERROR_SUCCESS ? AskForRestartIfBenchSays(hDevInfo, pDevInfoData) : dwError;
 }
 
 void ReleasePortOfDevice(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDevInfoData)
