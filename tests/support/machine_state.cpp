@@ -15,6 +15,27 @@ std::string Upper(std::string text)
     return text;
 }
 
+} // namespace
+
+std::vector<std::string> ListFiles(const std::string& folder)
+{
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA found;
+    HANDLE hFind = FindFirstFileA((folder + "\\*").c_str(), &found);
+    if (hFind != INVALID_HANDLE_VALUE) {
+        do {
+            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+                names.push_back(Upper(found.cFileName));
+            }
+        } while (FindNextFileA(hFind, &found));
+        FindClose(hFind);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+namespace {
+
 std::vector<std::string> ListServices()
 {
     std::vector<std::string> names;
@@ -127,23 +148,6 @@ std::string Hex(const std::vector<BYTE>& data)
 }
 
 } // namespace
-
-std::vector<std::string> ListFiles(const std::string& folder)
-{
-    std::vector<std::string> names;
-    WIN32_FIND_DATAA found;
-    HANDLE hFind = FindFirstFileA((folder + "\\*").c_str(), &found);
-    if (hFind != INVALID_HANDLE_VALUE) {
-        do {
-            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-                names.push_back(Upper(found.cFileName));
-            }
-        } while (FindNextFileA(hFind, &found));
-        FindClose(hFind);
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
 
 MachineState ReadMachineState()
 {
