@@ -234,20 +234,21 @@ bool IsListed(const std::string& strList, const char* pszName) {
 int RunParent(const SweepOptions& options) {
     std::vector<ScenarioRecord> vecRecords;
     int nFaults = 0;
-    for (bool bKill : {false, true}) {
-        for (const Scenario& scenario : GetScenarios()) {
-            if (!IsListed(options.strSweeps, bKill ? "kill" : "fault") || (bKill && !scenario.bKillSwept) ||
-                (!options.strOnly.empty() && !IsListed(options.strOnly, scenario.pszName))) {
-                continue;
-            }
-            vecRecords.push_back(SweepScenario(scenario, options, bKill));
-            for (const RunRecord& run : vecRecords.back().vecRuns) nFaults += run.vecFaults.empty() ? 0 : 1;
-            // Written after every scenario, so that a long sweep shows its
-            // results as it goes.
-            if (!WriteReport(options.strReport.c_str(), vecRecords, options.bFull)) {
-                printf("cannot write %s\n", options.strReport.c_str());
-                return 1;
-            }
+    const std::vector<Scenario>& vecScenarios = GetScenarios();
+    for (size_t nPass = 0; nPass < 2 * vecScenarios.size(); ++nPass) {
+        bool bKill = nPass >= vecScenarios.size();
+        const Scenario& scenario = vecScenarios[nPass % vecScenarios.size()];
+        if (!IsListed(options.strSweeps, bKill ? "kill" : "fault") || (bKill && !scenario.bKillSwept) ||
+            (!options.strOnly.empty() && !IsListed(options.strOnly, scenario.pszName))) {
+            continue;
+        }
+        vecRecords.push_back(SweepScenario(scenario, options, bKill));
+        for (const RunRecord& run : vecRecords.back().vecRuns) nFaults += run.vecFaults.empty() ? 0 : 1;
+        // Written after every scenario, so that a long sweep shows its
+        // results as it goes.
+        if (!WriteReport(options.strReport.c_str(), vecRecords, options.bFull)) {
+            printf("cannot write %s\n", options.strReport.c_str());
+            return 1;
         }
     }
     printf("%d faulty run(s); report: %s\n", nFaults, options.strReport.c_str());
