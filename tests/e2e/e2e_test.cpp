@@ -253,9 +253,14 @@ TEST_F(CEndToEndTest, SilentInstallThenItsOwnUninstallStringLeaveAClean)
     // Started by its full path from another folder, as from an elevated
     // prompt in system32: the package beside the program is installed, and
     // nothing of the current directory is copied.
+    // A release folder may hold a log of its own; the machine's stays.
+    for (const char* pszLog : {"setup.log", "setup.old.log"}) WriteFileText(PackageFolder() + pszLog, "release log");
     RunResult install = RunDismissingBoxes(PackageSetupPath(), "/s", (WindowsFolder() + "\\system32").c_str());
     EXPECT_EQ(0u, install.dwExitCode);
     EXPECT_TRUE(install.boxes.empty());
+    EXPECT_EQ(std::string::npos, ReadFileText(LogPath()).find("release log"));
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA((TargetFolder() + "setup.old.log").c_str()));
+    for (const char* pszLog : {"setup.log", "setup.old.log"}) DeleteFileA((PackageFolder() + pszLog).c_str());
     MachineState installed = ReadMachineState();
     ExpectInstalled(installed, "/u /s");
     EXPECT_EQ(ListFiles(PackageFolder() + "."), installed.packageCopy);
@@ -332,8 +337,8 @@ TEST_F(CEndToEndTest, InteractiveInstallThenReinstallOverIt)
 }
 
 // Boxes that a run on a desktop nobody sees would wait on for ever: a
-// refusal at start-up (another instance runs) and a bus driver package the
-// system refuses (its catalogue is missing). On such a desktop each run ends
+// refusal at start-up (another instance runs) and a release folder that
+// lacks files its INF names (the bus driver's file and catalogue). On such a desktop each run ends
 // on its own with -1 and the box's text in the log; on a visible desktop
 // the same runs still show their boxes.
 TEST_F(CEndToEndTest, BoxesThatNobodyCanSeeAreLoggedAndTheRunGoesOn)
@@ -343,14 +348,15 @@ TEST_F(CEndToEndTest, BoxesThatNobodyCanSeeAreLoggedAndTheRunGoesOn)
     for (const char* pszFile : {"setup.exe", "qzusbdr.inf", "qzvrcom.inf", "qzvrcom.cat", "qzvrcom.sys"}) {
         CopyFileA((PackageFolder() + pszFile).c_str(), (refused + pszFile).c_str(), FALSE);
     }
-    HANDLE hInstance = CreateMutexA(nullptr, TRUE, "qzvrcom_installer");
+    HANDLE hInstance = CreateMutexA(nullptr, TRUE, "Global\\qzvrcom_installer");
     struct Case {
         std::string folder;
         std::string text;
         const char* pszCaption;
+        const char* pszLogLine;
     };
-    const Case cases[] = {{PackageFolder(), "You cannot run multiple instances of this program.", ""},
-                          {refused, SystemText(ERROR_FILE_NOT_FOUND), "Error"}};
+    const Case cases[] = {{PackageFolder(), "You cannot run multiple instances of this program.", "", nullptr},
+                          {refused, "Error", "", "setup 135: Install refused: qzusbdr.sys is missing beside the program"}};
     for (const Case& test : cases) {
         std::string before = ReadFileText(LogPath());
         CProgramRun hidden;
@@ -364,6 +370,7 @@ TEST_F(CEndToEndTest, BoxesThatNobodyCanSeeAreLoggedAndTheRunGoesOn)
         EXPECT_EQ(1u, CountOf(log, "setup 136: Message box not shown, as no one can see this desktop; taken as OK. "
                                    "Caption '" + std::string(test.pszCaption) + "', text: " + text + "\r\n"));
         EXPECT_EQ(1u, CountOf(log, "| exit code -1\r\n"));
+        if (test.pszLogLine != nullptr) EXPECT_EQ(1u, CountOf(log, test.pszLogLine));
 
         RunResult visible = RunDismissingBoxes(test.folder + "setup.exe", "/s", test.folder.c_str());
         EXPECT_EQ(EXIT_FAILED, visible.dwExitCode);
@@ -380,6 +387,42 @@ TEST_F(CEndToEndTest, BoxesThatNobodyCanSeeAreLoggedAndTheRunGoesOn)
     RemoveDirectoryA(refused.c_str());
 }
 
+// A run nobody can see shows no dialog: started without /s, or with the /u
+// of an interactive install's entry, by a deployment service, it works as a
+// silent run would and registers the uninstall command of its own mode.
+TEST_F(CEndToEndTest, UnseenInteractiveRunsWorkWithoutTheirDialog)
+{
+    // Windows would ask whether to trust the package: unseen, the
+    // installation fails at once instead, with the system's text in the log.
+    DWORD dwUntrusted = 1;
+    RegSetKeyValueA(HKEY_LOCAL_MACHINE, "SOFTWARE\\DeviceBench", "UntrustedPackages", REG_DWORD, &dwUntrusted,
+                    sizeof(dwUntrusted));
+    CProgramRun untrusted;
+    ASSERT_TRUE(untrusted.Start(PackageSetupPath().c_str(), "", PackageFolder().c_str(), false, HiddenDesktop()));
+    DWORD dwExitCode = 0x12345678;
+    EXPECT_TRUE(untrusted.WaitForExit(&dwExitCode, 60000));
+    EXPECT_EQ(EXIT_FAILED, dwExitCode);
+    RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, "SOFTWARE\\DeviceBench", "UntrustedPackages");
+    std::string text = SystemText(ERROR_REQUIRES_INTERACTIVE_WINDOWSTATION);
+    EXPECT_EQ(1u, CountOf(ReadFileText(LogPath()), "Caption 'Error', text: " + text.substr(0, text.find('\r'))));
+    EXPECT_TRUE(Ports(ReadMachineState()).empty());
+
+    for (const char* pszArguments : {"", "/u"}) {
+        CProgramRun run;
+        ASSERT_TRUE(run.Start(PackageSetupPath().c_str(), pszArguments, PackageFolder().c_str(), false,
+                              HiddenDesktop()));
+        DWORD dwExitCode = 0x12345678;
+        EXPECT_TRUE(run.WaitForExit(&dwExitCode, 60000)) << pszArguments;
+        EXPECT_EQ(0u, dwExitCode) << pszArguments;
+        if (*pszArguments == '\0') ExpectInstalled(ReadMachineState(), "/u");
+    }
+    ExpectClean();
+    std::string log = ReadFileText(LogPath());
+    EXPECT_EQ(3u, CountOf(log, "setup 137: No one can see this desktop: the run goes on without its dialog, as a "
+                               "silent run would\r\n"));
+    EXPECT_EQ(3u, CountOf(log, "setup 138: Device installation set to non-interactive"));
+}
+
 // The log begins a new generation above 1 MB and keeps one older one; a
 // log that cannot be written changes no exit code; a killed run leaves
 // every line it wrote.
@@ -394,6 +437,20 @@ TEST_F(CEndToEndTest, LogRotatesNeverStopsARunAndKeepsAKilledRunsLines)
     std::string log = ReadFileText(LogPath());
     EXPECT_LT(log.size(), 10000u);
     EXPECT_EQ(1u, CountOf(log, "] == result: Success | exit code 0\r\n"));
+
+    // A second instance, refused while another session's instance runs,
+    // changes nothing and appends its line without renaming the full log.
+    MachineState before = ReadMachineState();
+    std::string full = log + std::string(1024 * 1024, '.');
+    WriteFileText(LogPath(), full);
+    HANDLE hInstance = CreateMutexA(nullptr, TRUE, "Global\\qzvrcom_installer");
+    EXPECT_EQ(EXIT_FAILED, RunDismissingBoxes(PackageSetupPath(), "/s", PackageFolder().c_str()).dwExitCode);
+    CloseHandle(hInstance);
+    EXPECT_EQ(std::vector<std::string>(), DescribeDifferences(before, ReadMachineState()));
+    std::string appended = ReadFileText(LogPath());
+    EXPECT_EQ(0u, appended.find(full));
+    EXPECT_EQ(1u, CountOf(appended.substr(full.size()), "You cannot run multiple instances of this program. | exit code -1"));
+    WriteFileText(LogPath(), log);
 
     // Held open by another program, the log is skipped; the install runs.
     HANDLE hHeld = CreateFileA(LogPath().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
@@ -473,7 +530,10 @@ TEST_F(CEndToEndTest, FailuresReportedWithTheirBoxesAndExitCodes)
     MachineState installed = ReadMachineState();
     std::string broken = "C:\\package_broken\\";
     CreateDirectoryA(broken.c_str(), nullptr);
-    const std::vector<std::vector<const char*>> folders = {{}, {"qzvrcom.inf"}, {"qzusbdr.inf", "qzusbdr.cat"}};
+    // The last lacks only the port driver's file.
+    const std::vector<std::vector<const char*>> folders = {
+        {}, {"qzvrcom.inf"}, {"qzusbdr.inf", "qzusbdr.cat"},
+        {"qzusbdr.inf", "qzusbdr.cat", "qzusbdr.sys", "qzvrcom.inf", "qzvrcom.cat"}};
     for (const std::vector<const char*>& files : folders) {
         RemoveFolderFiles(broken);
         CopyFileA(PackageSetupPath().c_str(), (broken + "setup.exe").c_str(), FALSE);
@@ -496,7 +556,7 @@ TEST_F(CEndToEndTest, FailuresReportedWithTheirBoxesAndExitCodes)
     // the device the fallback creates.
     inf.insert(inf.find('\n', inf.find("[Manufacturer]")) + 1, "%Vantoris%=Broken,NTx86\r\n");
     inf += "\r\n[Broken.NTx86]\r\n%Port.DeviceDesc%=QzVrCom_Install,QZVRCOM\\30\r\n";
-    for (const char* pszFile : {"qzusbdr.inf", "qzusbdr.cat", "qzvrcom.cat", "qzvrcom.sys"}) {
+    for (const char* pszFile : {"qzusbdr.inf", "qzusbdr.cat", "qzusbdr.sys", "qzvrcom.cat", "qzvrcom.sys"}) {
         CopyFileA((PackageFolder() + pszFile).c_str(), (broken + pszFile).c_str(), FALSE);
     }
     WriteFileText(broken + "qzvrcom.inf", inf);

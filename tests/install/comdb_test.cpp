@@ -3,6 +3,8 @@
 // could not load rejecting everything.
 #include <gtest/gtest.h>
 
+#include <memory>
+
 #include "app/checks/checks_bench.h"
 #include "install/comdb.h"
 #include "install/comdb_journal.h"
@@ -157,11 +159,19 @@ const RepairCase c_repairCases[] = {
     // COM5 reserved, then killed before the system claimed it: free again.
     {"TemporaryStillStanding", REG_BINARY, {0x14, 0x00}, {0xEF, 0xFF}, {0x04, 0x00}, "comdb 13"},
     {"NumberClaimedBeforeTheKill", REG_BINARY, {0x14, 0x00}, {0xFF, 0xFF}, {0x14, 0x00}, "comdb 13"},
-    {"ChangedSince", REG_BINARY, {0x14, 0x00}, {0xEF, 0xFE}, {0xEF, 0xFE}, "comdb 14"},
-    {"OtherSize", REG_BINARY, {0x14, 0x00, 0x00}, {0xEF, 0xFF}, {0xEF, 0xFF}, "comdb 15 3 3"},
+    // COM9 released by another device after the kill stays free.
+    {"ReleasedAfterTheKill", REG_BINARY, {0x14, 0x01}, {0xEF, 0xFE}, {0x04, 0x00}, "comdb 13"},
+    // The arbiter grew after the kill: its new bytes are kept.
+    {"GrownSince", REG_BINARY, {0x14, 0x00}, {0xFF, 0xFF, 0x30, 0x00}, {0x14, 0x00, 0x30, 0x00}, "comdb 13"},
+    // COM9 free in both: never a temporary value, or written back already.
+    {"NeverTemporary", REG_BINARY, {0x14, 0x00}, {0xEF, 0xFE}, {0xEF, 0xFE}, "comdb 14"},
+    {"AlreadyWrittenBack", REG_BINARY, {0x14, 0x00}, {0x04, 0x00}, {0x04, 0x00}, "comdb 14"},
+    {"ShrunkSince", REG_BINARY, {0x14, 0x00, 0x00}, {0xEF, 0xFF}, {0xEF, 0xFF}, "comdb 15 3 3"},
     {"OtherType", REG_ODD_TYPE, {0x14, 0x00}, {0xEF, 0xFF}, {0xEF, 0xFF}, "comdb 15 77 2"},
     {"NothingStored", REG_BINARY, {}, {0xEF, 0xFF}, {0xEF, 0xFF}, ""},
 };
+
+#define PROGRAM_KEY_OTHER_VALUE "InstalledBy"
 
 TEST(ComDbRepairTest, WritesBackOnlyOverATemporaryValue)
 {
@@ -180,6 +190,39 @@ TEST(ComDbRepairTest, WritesBackOnlyOverATemporaryValue)
         EXPECT_EQ(DescribeValue(REG_BINARY, test.repaired), ReadArbiterValue());
         EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegDeleteKeyA(HKEY_LOCAL_MACHINE, SETUP_PROGRAM_KEY));
         UnregisterTraceProvider();
+    }
+}
+
+LONG WINAPI FailingRegFlushKey(HKEY)
+{
+    return ERROR_WRITE_FAULT;
+}
+
+// A write-back that fails, or is not known to be on disk, keeps the stored
+// bitmap for the next run; a value another tool keeps in the program's key
+// outlives the journal, and so does the key.
+TEST(ComDbRepairTest, KeepsTheJournalUntilTheValueIsOnDisk)
+{
+    for (const char* pszFault : {"RegSetValueExA", "RegFlushKey", static_cast<const char*>(nullptr)}) {
+        SCOPED_TRACE(pszFault != nullptr ? pszFault : "none");
+        CRegistryValueKeeper keeper(HKEY_LOCAL_MACHINE, ARBITER_KEY, "ComDB");
+        ASSERT_TRUE(WriteArbiterValue(REG_BINARY, {0xEF, 0xFF}));
+        ASSERT_TRUE(WriteArbiterJournal(Bytes{0x14, 0x00}.data(), 2, REG_BINARY));
+        ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueA(HKEY_LOCAL_MACHINE, SETUP_PROGRAM_KEY, PROGRAM_KEY_OTHER_VALUE,
+                                                 REG_SZ, "x", 2));
+        CInstallCallLog log;
+        log.m_failWrites = pszFault != nullptr && strcmp(pszFault, "RegSetValueExA") == 0 ? "1" : "";
+        std::unique_ptr<CIatPatch> flush(pszFault != nullptr && strcmp(pszFault, "RegFlushKey") == 0
+                                             ? new CIatPatch("advapi32.dll", "RegFlushKey",
+                                                             reinterpret_cast<void*>(FailingRegFlushKey))
+                                             : nullptr);
+        EXPECT_EQ(pszFault == nullptr, RepairArbiter() != FALSE);
+        EXPECT_EQ(pszFault != nullptr && pszFault[3] == 'S' ? "3:EF FF" : "3:04 00", ReadArbiterValue());
+        EXPECT_EQ(pszFault != nullptr, HasArbiterJournal() != FALSE);
+        EXPECT_EQ(ERROR_SUCCESS, RegGetValueA(HKEY_LOCAL_MACHINE, SETUP_PROGRAM_KEY, PROGRAM_KEY_OTHER_VALUE,
+                                              RRF_RT_REG_SZ, nullptr, nullptr, nullptr));
+        flush.reset();
+        RegDeleteKeyA(HKEY_LOCAL_MACHINE, SETUP_PROGRAM_KEY);
     }
 }
 

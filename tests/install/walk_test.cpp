@@ -2,6 +2,7 @@
 // COM number its ID carries, and the failure paths of the walk.
 #include <gtest/gtest.h>
 
+#include "install/comdb_journal.h"
 #include "install/device_install.h"
 #include "trace/trace.h"
 #include "device_tree.h"
@@ -174,6 +175,32 @@ TEST_F(CWalkTest, RebootFlagAndSecondWalk)
     EXPECT_EQ("TIIWTIIWII", m_log.m_sequence);
     EXPECT_EQ("QZVRCOM\\9=COM9 QZVRCOM\\3=COM3", Devices());
     EXPECT_EQ("3:05 01 00 00", ReadArbiterValue());
+}
+
+// The walk's restored value must be on disk before the journal goes: its
+// second flush (after the journal's own) failing keeps the journal.
+typedef LONG(WINAPI* RegFlushKeyProc)(HKEY hKey);
+RegFlushKeyProc g_pfnRegFlushKey = nullptr;
+
+LONG WINAPI FailingSecondFlush(HKEY hKey)
+{
+    static int s_nCalls = 0;
+    return ++s_nCalls % 2 == 0 ? ERROR_WRITE_FAULT : g_pfnRegFlushKey(hKey);
+}
+
+TEST_F(CWalkTest, JournalGoesOnlyAfterTheRestoredValueIsFlushed)
+{
+    std::string inf = PortsInf(MAKER("Models") "[Models]\r\n" MODEL("QZVRCOM\\5"));
+    EXPECT_TRUE(Walk(inf.c_str()));
+    EXPECT_FALSE(HasArbiterJournal());
+    CIatPatch flush("advapi32.dll", "RegFlushKey", reinterpret_cast<void*>(FailingSecondFlush));
+    g_pfnRegFlushKey = reinterpret_cast<RegFlushKeyProc>(flush.Original());
+    m_recorder.Enable(TRACE_ERROR, 0, 1);
+    EXPECT_TRUE(Walk(PortsInf(MAKER("Models") "[Models]\r\n" MODEL("QZVRCOM\\6")).c_str()));
+    EXPECT_EQ(IDS_SUCCESS, m_data.m_nResultId);
+    EXPECT_NE(std::string::npos, JoinEvents(m_recorder.Events()).find("util 46 ? ? ? comdb 19 29"));
+    EXPECT_TRUE(HasArbiterJournal());
+    DeleteArbiterJournal();
 }
 
 } // namespace

@@ -106,7 +106,7 @@ TEST_F(ShellEventsTest, SilentInstallRun)
     EXPECT_EQ(0, RunSetup());
 
     Names start = CHECKS_ON_WINDOWS_10;
-    const Names shell = {"setup 26", "setup 27", "setup 53", "setup 53", "setup 35", "setup 37"};
+    const Names shell = {"setup 26", "setup 27", "setup 53", "setup 53", "setup 138", "setup 35", "setup 37"};
     start.insert(start.end(), shell.begin(), shell.end());
     ExpectShellEvents(start);
     EXPECT_EQ(4u, Count("setup 12"));

@@ -8,8 +8,15 @@
 
 int IsAnotherInstanceRunning()
 {
-    char szName[SETUP_PATH_LENGTH] = "";
-    LoadStringA(GetModuleHandleA(nullptr), IDS_MUTEX_NAME, szName, SETUP_PATH_LENGTH);
+    // In the global namespace: an instance run by a deployment service in
+    // session 0 and one started by a user in another session exclude each
+    // other, as both would rewrite the same arbiter value.
+    char szName[SETUP_PATH_LENGTH] = "Global\\";
+    const int cchPrefix = 7;
+    if (LoadStringA(GetModuleHandleA(nullptr), IDS_MUTEX_NAME, szName + cchPrefix, SETUP_PATH_LENGTH - cchPrefix) ==
+        0) {
+        return 1;
+    }
     // The handle is never closed: the mutex is held until the process ends.
     HANDLE hMutex = CreateMutexA(nullptr, TRUE, szName);
     if (hMutex == nullptr || GetLastError() == ERROR_ALREADY_EXISTS) {

@@ -6,10 +6,12 @@
 
 #include <commctrl.h>
 #include <mbstring.h>
+#include <setupapi.h>
 #include <shellapi.h>
 #include <strsafe.h>
 
 #include "../install/comdb_journal.h"
+#include "../install/package_check.h"
 #include "../install/unfinished_devices.h"
 #include "../trace/run_log.h"
 #include "../trace/trace.h"
@@ -19,6 +21,7 @@
 #include "local_memory.h"
 #include "messages.h"
 #include "setup_dialog.h"
+#include "visible_desktop.h"
 
 namespace {
 
@@ -26,10 +29,12 @@ const int EXIT_FAILED = -1;
 
 // Runs the checks in their fixed order and returns the string ID of the
 // first failure's message, or 0 when all pass.
-UINT FindFailingCheck()
+// The single-instance check was made before the log was opened, so that a
+// refused instance never rotates the log the running one writes.
+UINT FindFailingCheck(bool bAnotherInstance)
 {
     if (IsTraceEnabled(TRACE_FLOW)) TraceEvent(g_guidSetupComponent, 15);
-    if (IsAnotherInstanceRunning()) {
+    if (bAnotherInstance) {
         return IDS_ANOTHER_INSTANCE;
     }
     if (IsTraceEnabled(TRACE_FLOW)) TraceEvent(g_guidSetupComponent, 16);
@@ -99,27 +104,6 @@ bool FillFolders(CDialogData* pData)
     return bSourceFits && bTargetFits;
 }
 
-// An install needs both INF files beside the program. Without them it would
-// install whatever an earlier installation left in the target folder.
-bool HasPackageInfs(const CDialogData* pData)
-{
-    static const UINT s_anInfNames[] = {IDS_BUS_INF, IDS_FUNCTION_INF};
-    for (UINT nStringId : s_anInfNames) {
-        char szName[SETUP_PATH_LENGTH] = "";
-        char szPath[SETUP_PATH_LENGTH] = "";
-        LoadStringA(GetModuleHandleA(nullptr), nStringId, szName, SETUP_PATH_LENGTH);
-        DWORD dwAttributes = INVALID_FILE_ATTRIBUTES;
-        if (SUCCEEDED(StringCchPrintfA(szPath, SETUP_PATH_LENGTH, "%s\\%s", pData->m_szSourceDir, szName))) {
-            dwAttributes = GetFileAttributesA(szPath);
-        }
-        if (dwAttributes == INVALID_FILE_ATTRIBUTES || (dwAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-            if (IsTraceEnabled(TRACE_ERROR)) TraceEvent(g_guidSetupComponent, 135, szName);
-            return false;
-        }
-    }
-    return true;
-}
-
 // Silent runs: the worker starts at once and the main thread waits for it.
 // Returns false when the wait failed.
 bool RunSilently(CDialogData* pData)
@@ -161,16 +145,23 @@ int RunSetup()
 
     if (switches.bQuery) {
         int nInstalled = IsDriverInstalled();
+        // An install killed inside its port walk is not an installation:
+        // a deployment tool must run it again.
+        if (nInstalled && HasArbiterJournal()) {
+            if (IsTraceEnabled(TRACE_FLOW)) TraceEvent(g_guidComdbComponent, 20);
+            nInstalled = 0;
+        }
         if (IsTraceEnabled(TRACE_FLOW)) TraceEvent(g_guidSetupComponent, 14, static_cast<DWORD>(nInstalled));
         return nInstalled ? 1 : 0;
     }
     if (switches.bUninstall) {
         data.m_bInstall = 0;
     }
+    bool bAnotherInstance = IsAnotherInstanceRunning() != 0;
     // Every run but a query leaves its lines in the log.
-    CRunLog log(DescribeRunMode(switches));
+    CRunLog log(DescribeRunMode(switches), !bAnotherInstance);
 
-    UINT nFailure = FindFailingCheck();
+    UINT nFailure = FindFailingCheck(bAnotherInstance);
     if (nFailure != 0) {
         ShowStringMessage(nullptr, nFailure, MB_ICONINFORMATION);
         return log.End(nFailure, 0, EXIT_FAILED);
@@ -186,7 +177,7 @@ int RunSetup()
     // An install must never copy from or into a shortened folder, nor go
     // on without its package: it is refused before anything changes.
     bool bFoldersFit = FillFolders(&data);
-    if (data.m_bInstall && (!bFoldersFit || !HasPackageInfs(&data))) {
+    if (data.m_bInstall && (!bFoldersFit || !IsPackageComplete(data.m_szSourceDir))) {
         ShowStringMessage(nullptr, IDS_ERROR, MB_ICONINFORMATION);
         return log.End(IDS_ERROR, 0, EXIT_FAILED);
     }
@@ -195,7 +186,15 @@ int RunSetup()
         data.m_bInstalled = IsDriverInstalled();
     }
 
-    if (data.m_bSilent) {
+    // A run no one can see must not wait on its dialog: it runs as a silent
+    // one would, and registers the uninstall command of its own mode.
+    bool bUnseen = !data.m_bSilent && !IsDesktopVisible();
+    if (bUnseen && IsTraceEnabled(TRACE_FLOW)) TraceEvent(g_guidSetupComponent, 137);
+    if (data.m_bSilent || bUnseen) {
+        // Windows must not ask about a missing file or an untrusted
+        // publisher where no one can answer: it fails the step instead.
+        SetupSetNonInteractiveMode(TRUE);
+        if (IsTraceEnabled(TRACE_FLOW)) TraceEvent(g_guidSetupComponent, 138);
         if (!RunSilently(&data)) {
             return log.End(IDS_ERROR, data.m_bRebootRequired, EXIT_FAILED);
         }

@@ -17,34 +17,38 @@ LONG ReadKeyValue(const char* pszKey, REGSAM samDesired, const char* pszName, CR
     return nStatus == ERROR_SUCCESS ? QueryWholeValue(hKey.Get(), pszName, data, pcbData, pdwType) : nStatus;
 }
 
-// Every bit set but at most one: the temporary value of a reservation,
-// before (one clear bit) or after (none) the system claimed its number.
-bool IsTemporaryForm(const BYTE* pData, DWORD cbData)
+// The current value descends from a temporary one written while the
+// stored bitmap was saved: every number the stored bitmap leaves free is
+// marked in use, over the stored bitmap's length. Only the reserved number
+// can have been claimed since, and any number may have been released.
+bool DescendsFromTemporary(const BYTE* pSaved, DWORD cbSaved, const BYTE* pCurrent)
 {
-    DWORD nClear = 0;
-    for (DWORD i = 0; i < cbData; ++i) {
-        for (BYTE nByte = static_cast<BYTE>(~pData[i]); nByte != 0; nByte = static_cast<BYTE>(nByte & (nByte - 1))) {
-            ++nClear;
+    for (DWORD i = 0; i < cbSaved; ++i) {
+        if (static_cast<BYTE>(pSaved[i] | pCurrent[i]) != 0xFF) {
+            return false;
         }
     }
-    return cbData != 0 && nClear <= 1;
+    return cbSaved != 0;
 }
 
-// Writes the stored bitmap back over a temporary value. A number whose bit
-// the temporary value still leaves clear was never claimed: the bit the
-// stored copy holds for its reservation is cleared, so the number is free.
-LONG WriteBack(HKEY hArbiter, BYTE* pSaved, const BYTE* pCurrent, DWORD cbData, DWORD dwType)
+// Writes the stored bitmap back over the temporary value: the stored bytes
+// AND the current ones, so a number released since stays free and the
+// reserved number is marked only when the system claimed it. Bytes the
+// current value has beyond the stored ones are kept. The arbiter's hive is
+// flushed before the journal may go.
+LONG WriteBack(HKEY hArbiter, const BYTE* pSaved, DWORD cbSaved, BYTE* pCurrent, DWORD cbCurrent, DWORD dwType)
 {
-    for (DWORD i = 0; i < cbData; ++i) {
-        pSaved[i] = static_cast<BYTE>(pSaved[i] & pCurrent[i]);
+    for (DWORD i = 0; i < cbSaved; ++i) {
+        pCurrent[i] = static_cast<BYTE>(pSaved[i] & pCurrent[i]);
     }
-    return RegSetValueExA(hArbiter, SETUP_ARBITER_VALUE, 0, dwType, pSaved, cbData);
+    LONG nStatus = RegSetValueExA(hArbiter, SETUP_ARBITER_VALUE, 0, dwType, pCurrent, cbCurrent);
+    return nStatus == ERROR_SUCCESS ? RegFlushKey(hArbiter) : nStatus;
 }
 
-// Acts on a stored bitmap: writes it back when "ComDB" still has a
-// temporary form of its size and type, else leaves "ComDB" alone. A
-// registry error code; ERROR_SUCCESS when the copy may be deleted.
-LONG ApplyJournal(BYTE* pSaved, DWORD cbSaved, DWORD dwSavedType)
+// Acts on a stored bitmap: writes it back when "ComDB" descends from a
+// temporary value of its type, else leaves "ComDB" alone. A registry error
+// code; ERROR_SUCCESS when the copy may be deleted.
+LONG ApplyJournal(const BYTE* pSaved, DWORD cbSaved, DWORD dwSavedType)
 {
     CRegistryKey hArbiter;
     CHeapBlock current;
@@ -56,23 +60,41 @@ LONG ApplyJournal(BYTE* pSaved, DWORD cbSaved, DWORD dwSavedType)
         // No arbiter value: nothing to repair. Any other error: unknown.
         return nStatus == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : nStatus;
     }
-    const BYTE* pCurrent = static_cast<const BYTE*>(current.Get());
-    if (cbSaved != cbCurrent || dwSavedType != dwCurrentType) {
+    BYTE* pCurrent = static_cast<BYTE*>(current.Get());
+    // A value that grew since keeps its new bytes; one that shrank or
+    // changed its type was rewritten by someone else.
+    if (cbSaved > cbCurrent || dwSavedType != dwCurrentType) {
         if (IsTraceEnabled(TRACE_ERROR)) {
             TraceEvent(g_guidComdbComponent, 15, dwSavedType, cbSaved);
         }
-    } else if (!IsTemporaryForm(pCurrent, cbCurrent)) {
-        // Another device may have claimed numbers since.
+    } else if (!DescendsFromTemporary(pSaved, cbSaved, pCurrent)) {
         if (IsTraceEnabled(TRACE_FLOW)) {
             TraceEvent(g_guidComdbComponent, 14);
         }
     } else {
-        nStatus = WriteBack(hArbiter.Get(), pSaved, pCurrent, cbSaved, dwSavedType);
+        nStatus = WriteBack(hArbiter.Get(), pSaved, cbSaved, pCurrent, cbCurrent, dwCurrentType);
         if (nStatus == ERROR_SUCCESS && IsTraceEnabled(TRACE_FLOW)) {
             TraceEvent(g_guidComdbComponent, 13);
         }
     }
     return nStatus;
+}
+
+// Deletes the program's key when it holds neither values nor subkeys: it
+// was made for the journal, but other tools of the product may keep values
+// there.
+void DeleteProgramKeyIfEmpty(HKEY hKey)
+{
+    DWORD nSubkeys = 1;
+    DWORD nValues = 1;
+    if (RegQueryInfoKeyA(hKey, nullptr, nullptr, nullptr, &nSubkeys, nullptr, nullptr, &nValues, nullptr, nullptr,
+                         nullptr, nullptr) == ERROR_SUCCESS &&
+        nSubkeys == 0 && nValues == 0) {
+        LONG nStatus = RegDeleteKeyA(HKEY_LOCAL_MACHINE, SETUP_PROGRAM_KEY);
+        if (nStatus != ERROR_SUCCESS && IsTraceEnabled(TRACE_ERROR)) {
+            TraceEvent(g_guidComdbComponent, 18, static_cast<DWORD>(nStatus));
+        }
+    }
 }
 
 } // namespace
@@ -98,11 +120,38 @@ BOOL WriteArbiterJournal(const BYTE* pData, DWORD cbData, DWORD dwType)
 
 void DeleteArbiterJournal()
 {
-    // The program's key holds nothing but the stored bitmap: it goes whole.
-    LONG nStatus = RegDeleteKeyA(HKEY_LOCAL_MACHINE, SETUP_PROGRAM_KEY);
+    CRegistryKey hKey;
+    LONG nStatus = RegOpenKeyExA(HKEY_LOCAL_MACHINE, SETUP_PROGRAM_KEY, 0, KEY_ALL_ACCESS, hKey.AddressOf());
+    if (nStatus == ERROR_SUCCESS) {
+        nStatus = RegDeleteValueA(hKey.Get(), SETUP_JOURNAL_VALUE);
+        if (nStatus == ERROR_SUCCESS || nStatus == ERROR_FILE_NOT_FOUND) {
+            DeleteProgramKeyIfEmpty(hKey.Get());
+        }
+    }
     if (nStatus != ERROR_SUCCESS && nStatus != ERROR_FILE_NOT_FOUND && IsTraceEnabled(TRACE_ERROR)) {
         TraceEvent(g_guidComdbComponent, 18, static_cast<DWORD>(nStatus));
     }
+}
+
+BOOL FlushArbiterValue()
+{
+    CRegistryKey hArbiter;
+    LONG nStatus = RegOpenKeyExA(HKEY_LOCAL_MACHINE, SETUP_ARBITER_KEY, 0, KEY_QUERY_VALUE, hArbiter.AddressOf());
+    if (nStatus == ERROR_SUCCESS) {
+        nStatus = RegFlushKey(hArbiter.Get());
+    }
+    if (nStatus != ERROR_SUCCESS && IsTraceEnabled(TRACE_ERROR)) {
+        TraceEvent(g_guidComdbComponent, 19, static_cast<DWORD>(nStatus));
+    }
+    return nStatus == ERROR_SUCCESS;
+}
+
+BOOL HasArbiterJournal()
+{
+    CRegistryKey hKey;
+    return RegOpenKeyExA(HKEY_LOCAL_MACHINE, SETUP_PROGRAM_KEY, 0, KEY_QUERY_VALUE, hKey.AddressOf()) ==
+               ERROR_SUCCESS &&
+           RegQueryValueExA(hKey.Get(), SETUP_JOURNAL_VALUE, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
 }
 
 BOOL RepairArbiter()
@@ -116,8 +165,7 @@ BOOL RepairArbiter()
         // No walk was interrupted. A key left empty by a failed deletion
         // goes now.
         if (hKey.IsValid()) {
-            hKey.Reset();
-            DeleteArbiterJournal();
+            DeleteProgramKeyIfEmpty(hKey.Get());
         }
         return TRUE;
     }

@@ -13,12 +13,18 @@
 // lost while a temporary value that was written after it survives. FALSE
 // when it could not be stored; no temporary value may then be written.
 BOOL WriteArbiterJournal(const BYTE* pData, DWORD cbData, DWORD dwType);
-// Deletes the stored bitmap with the program's key, which holds nothing
-// else. A failure is only traced: the next run's repair discards a stale
+// Deletes the stored bitmap, and the program's key when nothing else is left
+// in it. A failure is only traced: the next run's repair discards a stale
 // copy.
 void DeleteArbiterJournal();
-// Run start: when a stored bitmap exists and "ComDB" is still in a
-// temporary form, writes the stored bitmap back; then deletes it. FALSE
-// only when a stored bitmap could not be acted on: it stays for the next
-// run, and this run must change nothing.
+// Writes the "ComDB" value's hive to disk; FALSE when that failed.
+BOOL FlushArbiterValue();
+// Nonzero while a stored bitmap exists: a walk was interrupted, and the
+// installation it belonged to is not finished.
+BOOL HasArbiterJournal();
+// Run start: when a stored bitmap exists and "ComDB" descends from a
+// temporary value written after it, writes the stored bitmap back (numbers
+// released since stay free) and flushes it; then deletes the stored bitmap.
+// FALSE only when a stored bitmap could not be acted on: it stays for the
+// next run, and this run must change nothing.
 BOOL RepairArbiter();

@@ -76,6 +76,8 @@ struct WalkState {
     // The last write of the working copy failed: the registry may still
     // hold a temporary value that claims every COM number.
     BOOL bSavePending;
+    // A reservation was made, and with it the journal written.
+    BOOL bReserved;
 };
 
 // Writes the working copy back after a reservation and notes whether that
@@ -125,6 +127,7 @@ BOOL InstallForcedPort(CDialogData* pData, const char* pszHardwareId, DWORD nPor
     BOOL bReserved = comDb.ReservePort(nPort);
     // Marked by this reservation, also when its temporary write failed.
     bool bMarkedHere = !bWasInUse && comDb.IsPortInUse(nPort);
+    pWalk->bReserved = pWalk->bReserved || bMarkedHere;
     BOOL bInstalled = InstallDeviceDriver(pszHardwareId, pszInfPath, &pWalk->bRebootRequired);
     DWORD dwError = GetFailureError();
     // A port whose number was not forced took what the system gave it;
@@ -238,7 +241,7 @@ BOOL InstallDevicesFromInf(CDialogData* pData, const char* pszInfPath)
         pData->m_nResultId = IDS_ERROR;
         return FALSE;
     }
-    WalkState walk = {FALSE, FALSE};
+    WalkState walk = {FALSE, FALSE, FALSE};
     do {
         char szSection[SETUP_PATH_LENGTH] = "";
         if (!ReadModelsSectionName(&manufacturer, szSection)) {
@@ -255,7 +258,9 @@ BOOL InstallDevicesFromInf(CDialogData* pData, const char* pszInfPath)
         // vendor would get one. The run must not pass for a success, and
         // the stored copy stays for the next run's repair.
         pData->m_nResultId = IDS_ERROR;
-    } else {
+    } else if (!walk.bReserved || FlushArbiterValue()) {
+        // The restored value is on disk before the journal may go; one
+        // that could not be flushed keeps it for the next run.
         DeleteArbiterJournal();
     }
     return TRUE;

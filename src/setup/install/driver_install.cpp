@@ -28,7 +28,11 @@ BOOL UpdateDriver(const char* pszHardwareId, const char* pszInfPath, BOOL* pbReb
     if (pfnUpdate == nullptr) {
         return FALSE;
     }
-    return pfnUpdate(nullptr, pszHardwareId, pszInfPath, INSTALLFLAG_FORCE, pbRebootRequired);
+    // A run that must not wait for an answer has set SetupAPI's
+    // non-interactive mode: the installation then fails where Windows
+    // would ask. A person at a visible dialog may still answer.
+    DWORD dwFlags = INSTALLFLAG_FORCE | (SetupGetNonInteractiveMode() ? INSTALLFLAG_NONINTERACTIVE : 0);
+    return pfnUpdate(nullptr, pszHardwareId, pszInfPath, dwFlags, pbRebootRequired);
 }
 
 // Creates a root device with the hardware ID and installs the driver on it;

@@ -61,7 +61,15 @@ void CopyPackageFile(const CDialogData* pData, const char* pszFileName)
     }
 }
 
-// Copies every file (no subfolder) of the source folder to the target.
+// The run log and its older generation live in the target folder: a copy
+// found in a release folder must not replace the machine's own log.
+bool IsRunLogName(const char* pszFileName)
+{
+    return lstrcmpiA(pszFileName, "setup.log") == 0 || lstrcmpiA(pszFileName, "setup.old.log") == 0;
+}
+
+// Copies every file (no subfolder) of the source folder to the target,
+// but the run log.
 void CopyPackage(const CDialogData* pData)
 {
     CreateDirectoryA(pData->m_szTargetDir, nullptr);
@@ -78,7 +86,7 @@ void CopyPackage(const CDialogData* pData)
         return;
     }
     do {
-        if ((findData.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        if ((findData.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 && !IsRunLogName(findData.cFileName)) {
             CopyPackageFile(pData, findData.cFileName);
         }
     } while (FindNextFileA(find.Get(), &findData));

@@ -44,7 +44,7 @@ void RotateLog(const char* pszLog, const char* pszOldLog)
 
 // Opens the log for appending, creating its folder when needed. Every write
 // goes to the end of the file, also while another run appends to it.
-HANDLE OpenLogFile()
+HANDLE OpenLogFile(bool bRotate)
 {
     char szFolder[TEXT_LENGTH] = "";
     char szLog[TEXT_LENGTH] = "";
@@ -55,7 +55,9 @@ HANDLE OpenLogFile()
         return INVALID_HANDLE_VALUE;
     }
     CreateDirectoryA(szFolder, nullptr);
-    RotateLog(szLog, szOldLog);
+    if (bRotate) {
+        RotateLog(szLog, szOldLog);
+    }
     return CreateFileA(szLog, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                        OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
@@ -168,14 +170,14 @@ void WriteEventToRunLog(const unsigned char* pRecord, const EventArgument* pArgu
     WriteLine(szLine, bComplete);
 }
 
-CRunLog::CRunLog(const char* pszMode)
+CRunLog::CRunLog(const char* pszMode, bool bRotate)
 {
     // Made once per process, on the main thread, and kept to its end.
     if (!g_bLogLockReady) {
         InitializeCriticalSection(&g_logLock);
         g_bLogLockReady = true;
     }
-    g_hRunLog = OpenLogFile();
+    g_hRunLog = OpenLogFile(bRotate);
     if (IsRunLogOpen()) {
         WriteFirstLine(pszMode);
     }

@@ -21,7 +21,9 @@ class CRunLog {
 public:
     // Opens (or begins) the log and writes the run's first line: the
     // program's version, the command line, pszMode, Windows and the user.
-    explicit CRunLog(const char* pszMode);
+    // Only a run that holds the single-instance mutex (bRotate) may rename
+    // a full log: another may be writing it.
+    CRunLog(const char* pszMode, bool bRotate);
     ~CRunLog();
     CRunLog(const CRunLog&) = delete;
     CRunLog& operator=(const CRunLog&) = delete;

@@ -10,7 +10,7 @@
 namespace {
 
 const char* ANOTHER_INSTANCE = "You cannot run multiple instances of this program.";
-const char* MUTEX_NAME = "qzvrcom_installer";
+const char* MUTEX_NAME = "Global\\qzvrcom_installer";
 
 // A first setup.exe left at its Install dialog, holding the mutex.
 class SingleInstanceTest : public ::testing::Test {

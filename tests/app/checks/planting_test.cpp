@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "checks_bench.h"
+#include "machine_state.h"
 
 namespace {
 
@@ -19,8 +20,8 @@ TEST(DllPlantingTest, LibraryInThePackageFolderIsNeverLoaded)
     std::string planted = package.Path() + "cfgmgr32.dll";
     std::string marker = package.Path() + "planted.marker";
     ASSERT_TRUE(CopyFileA(SetupPath().c_str(), program.c_str(), FALSE));
-    for (const char* pszInf : {"qzusbdr.inf", "qzvrcom.inf"}) {
-        ASSERT_TRUE(CopyFileA((PackageFolder() + pszInf).c_str(), (package.Path() + pszInf).c_str(), FALSE));
+    for (const std::string& name : ListFiles(PackageFolder() + ".")) {
+        ASSERT_TRUE(CopyFileA((PackageFolder() + name).c_str(), (package.Path() + name).c_str(), FALSE));
     }
     ASSERT_TRUE(CopyFileA((BinaryFolder() + "checks_standins\\planted\\cfgmgr32.dll").c_str(), planted.c_str(), FALSE));
 
