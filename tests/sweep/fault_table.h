@@ -29,6 +29,7 @@
 #define SWEEP_CANNOT_FAIL "cannot fail"
 #define SWEEP_STRINGS "works on the program's own buffers; cannot fail"
 #define SWEEP_LOG_LOCK "guards the run log's handle; cannot fail"
+#define SWEEP_RUNTIME "imported by the compiler's start-up and exception code; RunSetup never calls it"
 
 #define SWEEP_FUNCTIONS(X, R, N) \
     X("advapi32.dll", RegOpenKeyExA, CODE, ERROR_ACCESS_DENIED, ACQUIRE, KEY, 4, nullptr) \
@@ -110,6 +111,7 @@
     X("advapi32.dll", GetUserNameA, ZERO, ERROR_ACCESS_DENIED, NONE, NONE, 0, nullptr) \
     X("user32.dll", GetProcessWindowStation, ZERO, ERROR_ACCESS_DENIED, NONE, NONE, 0, nullptr) \
     X("user32.dll", GetUserObjectInformationA, ZERO, ERROR_ACCESS_DENIED, NONE, NONE, 0, nullptr) \
+    X("advapi32.dll", RegQueryInfoKeyA, CODE, ERROR_ACCESS_DENIED, NONE, NONE, 0, nullptr) \
     R("kernel32.dll", IsWow64Process, ZERO, ERROR_ACCESS_DENIED, NONE, NONE, 0, nullptr) \
     R("cfgmgr32.dll", CMP_WaitNoPendingInstallEvents, ONES, ERROR_INVALID_HANDLE, NONE, NONE, 0, nullptr) \
     R("newdev.dll", UpdateDriverForPlugAndPlayDevicesA, ZERO, ERROR_NO_SUCH_DEVINST, NONE, NONE, 0, nullptr) \
@@ -149,6 +151,10 @@
     N("advapi32.dll", GetTraceEnableFlags, SWEEP_TRACING) \
     N("advapi32.dll", TraceMessage, SWEEP_TRACING) \
     N("kernel32.dll", lstrlenA, SWEEP_STRINGS) \
+    N("kernel32.dll", lstrcmpA, SWEEP_STRINGS) \
+    N("kernel32.dll", lstrcmpiA, SWEEP_STRINGS) \
+    N("setupapi.dll", SetupSetNonInteractiveMode, "sets a flag of the process and returns its previous value; cannot fail") \
+    N("setupapi.dll", SetupGetNonInteractiveMode, "returns a flag of the process; cannot fail") \
     N("msvcrt.dll", _mbschr, SWEEP_STRINGS) \
     N("msvcrt.dll", _mbsrchr, SWEEP_STRINGS) \
     N("msvcrt.dll", _mbsstr, SWEEP_STRINGS) \
@@ -159,7 +165,14 @@
     N("msvcrt.dll", _ismbblead, SWEEP_STRINGS) \
     N("msvcrt.dll", _vsnprintf, SWEEP_STRINGS) \
     N("advapi32.dll", RegisterTraceGuidsA, "called by the process entry, outside RunSetup") \
-    N("advapi32.dll", UnregisterTraceGuids, "called by the process entry, outside RunSetup")
+    N("advapi32.dll", UnregisterTraceGuids, "called by the process entry, outside RunSetup") \
+    N("kernel32.dll", DeleteCriticalSection, SWEEP_RUNTIME) \
+    N("kernel32.dll", GetStartupInfoA, SWEEP_RUNTIME) \
+    N("kernel32.dll", SetUnhandledExceptionFilter, SWEEP_RUNTIME) \
+    N("kernel32.dll", TlsGetValue, SWEEP_RUNTIME) \
+    N("kernel32.dll", VirtualProtect, SWEEP_RUNTIME) \
+    N("kernel32.dll", VirtualQuery, SWEEP_RUNTIME) \
+    N("kernel32.dll", __C_specific_handler, SWEEP_RUNTIME)
 
 enum FailStyle { FAIL_ZERO, FAIL_ONES, FAIL_CODE };
 enum CallRole { ROLE_NONE, ROLE_ACQUIRE, ROLE_RELEASE };

@@ -1,11 +1,14 @@
 // The sweep's interceptor on calls made from here: counting, the failure of
 // exactly the chosen call with the row's value and error, lookups through
-// GetProcAddress, and the resource accounting.
+// GetProcAddress, the resource accounting, and a row in the table for
+// every function setup.exe imports.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
 #include "interceptor.h"
+#include "pe_file.h"
+#include "uidriver/ui_driver.h"
 
 namespace {
 
@@ -66,6 +69,22 @@ TEST(Interceptor, CountsOnlyWhileCountingAndWrapsLookedUpFunctions) {
     EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), dwError);
     EXPECT_EQ(1, interceptor.GetCallCount(FindFunctionRow("GetProcAddress")));
     EXPECT_EQ(1, interceptor.GetCallCount(FindFunctionRow("IsWow64Process")));
+}
+
+// A function without a row is never counted, failed or killed at, and a
+// row naming another DLL patches nothing. The C runtime's imports serve
+// its own start-up as much as the program and are left out.
+TEST(Interceptor, HasARowForEveryWindowsFunctionSetupImports) {
+    CPeFile file;
+    ASSERT_TRUE(file.Load(SetupPath().c_str())) << file.GetError();
+    for (const PeImport& import : file.ListImports()) {
+        if (lstrcmpiA(import.dll.c_str(), "msvcrt.dll") == 0) continue;
+        int nRow = FindFunctionRow(import.function.c_str());
+        EXPECT_LE(0, nRow) << import.dll << "!" << import.function << " has no row in fault_table.h";
+        if (nRow >= 0) {
+            EXPECT_EQ(0, lstrcmpiA(GetFunctionRows(nullptr)[nRow].pszDll, import.dll.c_str())) << import.function;
+        }
+    }
 }
 
 } // namespace

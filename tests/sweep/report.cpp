@@ -3,6 +3,8 @@
 
 #include <stdio.h>
 
+#include <map>
+
 #include "fault_table.h"
 
 namespace {
@@ -33,6 +35,9 @@ void WriteScenario(FILE* pFile, const ScenarioRecord& record) {
         fprintf(pFile, "Prepared by `%s`. ", Narrow(scenario.pszPrepare).c_str());
     }
     if (scenario.nBusyPort != 0) fprintf(pFile, "COM%d is held open by another program. ", scenario.nBusyPort);
+    if (scenario.nForeignPort != 0) {
+        fprintf(pFile, "COM%d is claimed by another vendor's port. ", scenario.nForeignPort);
+    }
     fprintf(pFile, "Exit code 0 promises: %s. %lu runs, %lu s.\n\n", scenario.pszJob,
             static_cast<unsigned long>(record.vecRuns.size()), static_cast<unsigned long>(record.dwSeconds));
     fprintf(pFile, record.bKill ? "| Killed at | # | Exit of the second run | Its message | Differences from one "
@@ -45,6 +50,38 @@ void WriteScenario(FILE* pFile, const ScenarioRecord& record) {
                 run.outcome.strFirstBox.empty() ? "-" : run.outcome.strFirstBox.c_str(),
                 Join(run.vecLeft, record.bKill ? "none" : "nothing").c_str(), run.bRecoveryRun ? Join(run.vecNotRecovered, "as before").c_str() : "not needed",
                 Verdict(run).c_str());
+    }
+    fprintf(pFile, "\n");
+    if (record.bKill) {
+        int nStored = 0;
+        for (const RunRecord& run : record.vecRuns) nStored += run.bStoredCopy ? 1 : 0;
+        fprintf(pFile, "%d kill(s) left a stored ComDB copy; after each, the query had to answer 0 (not installed)",
+                nStored);
+        if (scenario.nForeignPort != 0) {
+            fprintf(pFile, " and the other vendor's port released COM%d before the second run, which had to keep "
+                           "it free", scenario.nForeignPort);
+        }
+        fprintf(pFile, ".\n\n");
+    }
+}
+
+// One line per scenario of both sweeps: runs, faulty runs, the runs whose
+// differences the design accepts (by reason), and the time it took.
+void WriteSummary(FILE* pFile, const std::vector<ScenarioRecord>& vecRecords) {
+    fprintf(pFile, "## Summary\n\n| Sweep | Scenario | Runs | Faulty | Accepted, by reason | Time |\n"
+                   "|---|---|---|---|---|---|\n");
+    for (const ScenarioRecord& record : vecRecords) {
+        int nFaulty = 0;
+        std::map<std::string, int> mapAccepted;
+        for (const RunRecord& run : record.vecRuns) {
+            nFaulty += run.vecFaults.empty() ? 0 : 1;
+            for (const std::string& strReason : run.vecAccepted) ++mapAccepted[strReason];
+        }
+        std::vector<std::string> vecAccepted;
+        for (const auto& reason : mapAccepted) vecAccepted.push_back(std::to_string(reason.second) + " " + reason.first);
+        fprintf(pFile, "| %s | %s | %lu | %d | %s | %lu s |\n", record.bKill ? "kill" : "fault",
+                record.pScenario->pszName, static_cast<unsigned long>(record.vecRuns.size()), nFaulty,
+                Join(vecAccepted, "none").c_str(), static_cast<unsigned long>(record.dwSeconds));
     }
     fprintf(pFile, "\n");
 }
@@ -72,6 +109,7 @@ bool WriteReport(const char* pszPath, const std::vector<ScenarioRecord>& vecReco
                    "compared with its state before the scenario (\"as before\": the uninstall recovers it; the "
                    "package copy in the Windows folder is not compared).\n\n",
             bFull ? "every call" : "first, last and every tenth call");
+    WriteSummary(pFile, vecRecords);
     bool bKillIntro = false;
     for (const ScenarioRecord& record : vecRecords) {
         if (record.bKill && !bKillIntro) {

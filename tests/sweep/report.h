@@ -19,6 +19,7 @@ struct RunRecord {
     std::vector<std::string> vecNotRecovered;  // differences after the uninstall
     std::vector<std::string> vecFaults;
     std::vector<std::string> vecAccepted;  // outcomes the design accepts, with why
+    bool bStoredCopy = false;  // kill sweep: the kill left a stored ComDB copy
 };
 
 struct ScenarioRecord {

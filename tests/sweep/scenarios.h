@@ -31,6 +31,8 @@ struct Scenario {
     const AcceptedDifference* pAccepted;
     // The kill sweep ends this scenario's run at each call and runs it again.
     bool bKillSwept;
+    // COM number another vendor's port holds before the scenario, or 0.
+    int nForeignPort = 0;
 };
 
 // The machine state, without the driver host services that Wine creates as

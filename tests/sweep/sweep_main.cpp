@@ -4,14 +4,16 @@
 // resource, "ComDB" never left temporary, a normal silent uninstall brings
 // the machine back, and exit code 0 only when the job is done. The kill
 // sweep instead ends the run at that call, runs the command again and
-// checks that the machine is exactly what one undisturbed run leaves.
+// checks that the machine is exactly what one undisturbed run leaves; a
+// kill that leaves a stored ComDB copy must not pass for an installation,
+// and a number another vendor's port releases then must stay free.
 // Writes the outcome of every run as a markdown report.
 //
 //   sweep.exe [--full] [--report FILE] [--timeout SECONDS] [--scenario NAME,...]
 //             [--share K/N]   (only functions whose table row is K modulo N)
 //             [--sweeps fault,kill]
 //   sweep.exe --child SCENARIO ROW CALL RESULT_FILE PREPARE [kill]  (one counted run)
-//   sweep.exe --plain SCENARIO|recover                (uncounted run)
+//   sweep.exe --plain prepare:SCENARIO|recover|query  (uncounted run)
 #include <windows.h>
 
 #include <stdio.h>
@@ -31,6 +33,8 @@
 namespace {
 
 const wchar_t* const RECOVER_COMMAND_LINE = L"setup.exe /s /u";
+const wchar_t* const QUERY_COMMAND_LINE = L"setup.exe /debug";
+const char ARBITER_KEY[] = "System\\CurrentControlSet\\Control\\COM Name Arbiter";
 
 struct SweepOptions {
     bool bFull = false;
@@ -65,6 +69,33 @@ bool IsComDbTemporary(const MachineState& state) {
     return nClear == 1;
 }
 
+// Marks COM nPort (0: none) in use or free in the arbiter bitmap, as
+// ComDBClaimPort and ComDBReleasePort do.
+MachineState WithPortMarked(MachineState state, int nPort, bool bInUse) {
+    size_t nIndex = static_cast<size_t>(nPort - 1) / 8;
+    if (nPort <= 0 || nIndex >= state.comDb.size()) return state;
+    BYTE nMask = static_cast<BYTE>(1u << ((nPort - 1) % 8));
+    state.comDb[nIndex] = static_cast<BYTE>(bInUse ? state.comDb[nIndex] | nMask : state.comDb[nIndex] & ~nMask);
+    return state;
+}
+
+void WriteComDb(const std::vector<BYTE>& comDb) {
+    RegSetKeyValueA(HKEY_LOCAL_MACHINE, ARBITER_KEY, "ComDB", REG_BINARY, comDb.data(),
+                    static_cast<DWORD>(comDb.size()));
+}
+
+// Another vendor's port claims or releases its number in "ComDB".
+void MarkForeignPort(int nPort, bool bInUse) {
+    MachineState state = nPort != 0 ? ReadSweptState() : MachineState{};
+    if (!state.comDb.empty()) WriteComDb(WithPortMarked(state, nPort, bInUse).comDb);
+}
+
+// The journal of an interrupted walk: the bitmap the run would restore.
+bool HasStoredCopy() {
+    return RegGetValueA(HKEY_LOCAL_MACHINE, "SOFTWARE\\qzvrcom", "SavedComDB", RRF_RT_ANY, nullptr, nullptr,
+                        nullptr) == ERROR_SUCCESS;
+}
+
 // What the machine is known to hold between runs of one scenario.
 struct SweepContext {
     MachineState clean;     // before the scenario
@@ -96,8 +127,9 @@ void CheckOutcome(const Scenario& scenario, int nRow, const MachineState& after,
     }
 }
 
-// The uninstall that brings the machine back, and what it leaves.
-void RecoverMachine(SweepContext& context, const SweepOptions& options, RunRecord& record) {
+// The uninstall that brings the machine back, and what it leaves: the
+// clean state, without the foreign port's number when it was released.
+void RecoverMachine(SweepContext& context, const SweepOptions& options, RunRecord& record, int nReleasedPort = 0) {
     // A refused uninstall (pending installations of the run just ended, a
     // machine under load) is tried again before the machine is judged.
     RunOutcome uninstall;
@@ -112,13 +144,13 @@ void RecoverMachine(SweepContext& context, const SweepOptions& options, RunRecor
     MachineState recovered = ReadSweptState();
     context.bPrepared = false;
     record.bRecoveryRun = true;
-    for (const std::string& strLine : DescribeDifferences(context.clean, recovered)) {
+    MachineState expected = WithPortMarked(context.clean, nReleasedPort, false);
+    for (const std::string& strLine : DescribeDifferences(expected, recovered)) {
         record.vecNotRecovered.push_back(strLine);
     }
     if (!record.vecNotRecovered.empty()) record.vecFaults.push_back("uninstall does not recover the machine");
     // The next run starts from the clean value, whatever this one left.
-    RegSetKeyValueA(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Control\\COM Name Arbiter", "ComDB", REG_BINARY,
-                    context.clean.comDb.data(), static_cast<DWORD>(context.clean.comDb.size()));
+    WriteComDb(context.clean.comDb);
 }
 
 std::string ChildArguments(const Scenario& scenario, int nRow, long nCall, bool bPrepare) {
@@ -156,7 +188,10 @@ RunRecord SweepOneRun(const Scenario& scenario, int nRow, long nCall, SweepConte
 // A kill at the call, then the same command again undisturbed: that run
 // must end on its own without a box, with the undisturbed run's exit code,
 // leaving exactly what one undisturbed run leaves; then the uninstall must
-// bring back the machine from before the scenario.
+// bring back the machine from before the scenario. A kill that leaves a
+// stored ComDB copy interrupted a walk: the query must not answer
+// "installed" then, and the foreign port releases its number before the
+// run again, which must keep it free.
 RunRecord SweepKillRun(const Scenario& scenario, int nRow, long nCall, SweepContext& context,
                        const SweepOptions& options) {
     RunRecord record;
@@ -167,15 +202,27 @@ RunRecord SweepKillRun(const Scenario& scenario, int nRow, long nCall, SweepCont
                                    options.dwTimeoutMs);
     if (killed.bFinished) record.vecFaults.push_back("call not reached");
     else if (killed.strFailure != "crash 0x0000DEAD") record.vecFaults.push_back("killed run: " + killed.strFailure);
+    record.bStoredCopy = HasStoredCopy();
+    int nReleasedPort = 0;
+    if (record.bStoredCopy) {
+        RunOutcome query = StartChild("--plain query", "", options.dwTimeoutMs);
+        if (!query.bFinished || query.nExitCode != 0) {
+            record.vecFaults.push_back("query answers " +
+                                       (query.bFinished ? std::to_string(query.nExitCode) : query.strFailure) +
+                                       " after the kill");
+        }
+        nReleasedPort = scenario.nForeignPort;
+        MarkForeignPort(nReleasedPort, false);
+    }
     record.outcome = StartChild(ChildArguments(scenario, -1, 0, false), GetResultFile(), options.dwTimeoutMs);
     const RunOutcome& outcome = record.outcome;
     if (!outcome.bFinished) record.vecFaults.push_back("second run: " + outcome.strFailure);
     if (outcome.nBoxes != 0) record.vecFaults.push_back("box in the second run");
     if (outcome.bFinished && outcome.nExitCode != context.nNormalExit) record.vecFaults.push_back("second run fails");
     for (const std::string& strLeak : outcome.vecLeaks) record.vecFaults.push_back("leak: " + strLeak);
-    record.vecLeft = ListDifferencesExceptIds(context.promised, ReadSweptState());
+    record.vecLeft = ListDifferencesExceptIds(WithPortMarked(context.promised, nReleasedPort, false), ReadSweptState());
     if (!record.vecLeft.empty()) record.vecFaults.push_back("second run does not leave what one run leaves");
-    RecoverMachine(context, options, record);
+    RecoverMachine(context, options, record, nReleasedPort);
     return record;
 }
 
@@ -185,6 +232,7 @@ ScenarioRecord SweepScenario(const Scenario& scenario, const SweepOptions& optio
     record.bKill = bKill;
     DWORD dwStart = GetTickCount();
     SweepContext context;
+    MarkForeignPort(scenario.nForeignPort, true);
     context.clean = ReadSweptState();
     context.prepared = context.clean;
     context.promised = context.clean;
@@ -220,6 +268,7 @@ ScenarioRecord SweepScenario(const Scenario& scenario, const SweepOptions& optio
     }
     // The next scenario starts on a clean machine.
     if (context.bPrepared) StartChild("--plain recover", "", options.dwTimeoutMs);
+    MarkForeignPort(scenario.nForeignPort, false);
     record.dwSeconds = (GetTickCount() - dwStart + 500) / 1000;
     printf("%s%s: %lu runs, %lu s\n", bKill ? "kill " : "", scenario.pszName, static_cast<unsigned long>(record.vecRuns.size()),
            static_cast<unsigned long>(record.dwSeconds));
@@ -257,6 +306,7 @@ int RunParent(const SweepOptions& options) {
 
 int RunPlainByName(const char* pszWhat) {
     if (strcmp(pszWhat, "recover") == 0) return RunPlain(RECOVER_COMMAND_LINE);
+    if (strcmp(pszWhat, "query") == 0) return RunPlain(QUERY_COMMAND_LINE);
     const Scenario* pScenario = strncmp(pszWhat, "prepare:", 8) == 0 ? FindScenario(pszWhat + 8) : nullptr;
     return pScenario != nullptr && pScenario->pszPrepare != nullptr ? RunPlain(pScenario->pszPrepare) : 2;
 }
