@@ -75,7 +75,9 @@ void WriteSummary(FILE* pFile, const std::vector<ScenarioRecord>& vecRecords) {
         std::map<std::string, int> mapAccepted;
         for (const RunRecord& run : record.vecRuns) {
             nFaulty += run.vecFaults.empty() ? 0 : 1;
-            for (const std::string& strReason : run.vecAccepted) ++mapAccepted[strReason];
+            for (const std::string& strReason : run.vecAccepted) {
+                ++mapAccepted[strReason.substr(strReason.find(": ") != std::string::npos ? strReason.find(": ") + 2 : 0)];
+            }
         }
         std::vector<std::string> vecAccepted;
         for (const auto& reason : mapAccepted) vecAccepted.push_back(std::to_string(reason.second) + " " + reason.first);
@@ -108,7 +110,7 @@ bool WriteReport(const char* pszPath, const std::vector<ScenarioRecord>& vecReco
                    "clean machine nor the prepared installation, the machine is then uninstalled silently and "
                    "compared with its state before the scenario (\"as before\": the uninstall recovers it; the "
                    "package copy in the Windows folder is not compared).\n\n",
-            bFull ? "every call" : "first, last and every tenth call");
+            bFull ? "every call" : "the sample: the first and the last call of each function; for the kill sweep, every call that may change the machine");
     WriteSummary(pFile, vecRecords);
     bool bKillIntro = false;
     for (const ScenarioRecord& record : vecRecords) {

@@ -52,11 +52,42 @@ std::string GetResultFile() {
     return std::string(szTemp) + "sweep-run.txt";
 }
 
-// First, last and every tenth call; all of them in a full sweep.
-std::vector<long> PickCalls(long nCount, bool bFull) {
-    std::set<long> setCalls = {1, nCount};
+// Functions whose calls change nothing that a later run reads: they read,
+// open, close or allocate, or write only the run's log (which every sweep run
+// starts afresh). A run killed just before one of them leaves the machine
+// exactly as a run killed just before the next call that may change it.
+const char* const c_apszUnchanging[] = {
+    "RegOpenKeyExA", "RegQueryValueExA", "RegEnumKeyExA", "RegQueryInfoKeyA", "RegCloseKey", "OpenSCManagerA",
+    "OpenServiceA", "CloseServiceHandle", "QueryServiceStatus", "QueryServiceStatusEx", "EnumDependentServicesA",
+    "AllocateAndInitializeSid", "FreeSid", "CheckTokenMembership", "CloseHandle", "GetFileAttributesA",
+    "GetFileAttributesExA", "FindFirstFileA", "FindNextFileA", "FindClose", "GetWindowsDirectoryA",
+    "GetSystemDirectoryA", "GetModuleFileNameA", "CreateMutexA", "LoadLibraryA", "LoadLibraryExA",
+    "GetModuleHandleA", "GetProcAddress", "CreateThread", "ResumeThread", "WaitForSingleObject", "HeapAlloc",
+    "HeapFree", "LocalAlloc", "LocalFree", "FormatMessageA", "VerifyVersionInfoA", "CommandLineToArgvW",
+    "SetupDiGetClassDevsA", "SetupDiCreateDeviceInfoList", "SetupDiDestroyDeviceInfoList", "SetupDiEnumDeviceInfo",
+    "SetupDiGetDeviceRegistryPropertyA", "SetupDiOpenDevRegKey", "SetupDiGetINFClassA", "SetupOpenInfFileA",
+    "SetupCloseInfFile", "SetupFindFirstLineA", "SetupFindNextLine", "SetupGetStringFieldA", "SetupGetFieldCount",
+    "SetupDiGetDeviceInstallParamsA", "SetupGetNonInteractiveMode", "SetupSetNonInteractiveMode", "fopen",
+    "setvbuf", "fclose", "fgets", "WriteFile", "WideCharToMultiByte", "ProcessIdToSessionId", "GetUserNameA",
+    "GetProcessWindowStation", "GetUserObjectInformationA", "IsWow64Process", "CMP_WaitNoPendingInstallEvents",
+    "ComDBClose",
+};
+
+bool CanChangeMachine(const std::string& strFunction) {
+    for (const char* pszName : c_apszUnchanging) {
+        if (strFunction == pszName) return false;
+    }
+    return true;
+}
+
+// The fault sample: the first and the last call of each function. The kill
+// sample: every call that may change the machine, which leaves every state
+// a kill can leave. A full sweep takes every call.
+std::vector<long> PickCalls(const std::string& strFunction, long nCount, bool bFull, bool bKill) {
+    std::set<long> setCalls;
     for (long n = 1; n <= nCount; ++n) {
-        if (bFull || n % 10 == 0) setCalls.insert(n);
+        bool bPicked = bKill ? CanChangeMachine(strFunction) : n == 1 || n == nCount;
+        if (bFull || bPicked) setCalls.insert(n);
     }
     return std::vector<long>(setCalls.begin(), setCalls.end());
 }
@@ -257,7 +288,7 @@ ScenarioRecord SweepScenario(const Scenario& scenario, const SweepOptions& optio
             nRow % options.nShares != options.nShare) {
             continue;
         }
-        for (long nCall : PickCalls(calls.second, options.bFull)) {
+        for (long nCall : PickCalls(calls.first, calls.second, options.bFull, bKill)) {
             record.vecRuns.push_back(bKill ? SweepKillRun(scenario, nRow, nCall, context, options)
                                            : SweepOneRun(scenario, nRow, nCall, context, options));
             const RunRecord& run = record.vecRuns.back();
