@@ -13,31 +13,51 @@ bash "$root/tools/build.sh" "$build" fault_sweep bench_msports bench_newdev samp
 if [ ! -f "$build/wine/template/.bench-ready" ]; then
     "$root/tests/bench/make-template-prefix.sh" "$build/wine/template" "$build"
 fi
-run_sweep() {
-    BENCH_PREFIX_NAME=fault_sweep_full_$1 "$root/tests/bench/run-in-wine.sh" "$build/wine" \
-        "$build/bin/fault_sweep.exe" --full --sweeps "$1" --report "Z:$build/reliability-full-$1.md"
-}
-run_sweep fault > "$build/fault-sweep-full-fault.log" 2>&1 &
-fault=$!
-run_sweep kill > "$build/fault-sweep-full-kill.log" 2>&1 &
-kill=$!
+# Four parts side by side, each in a prefix of its own: the fault sweep,
+# and the kill sweep in three parts of about the same length.
+parts=("fault::0/1:fault" "kill-install:install,uninstall:0/1:kill" "kill-reinstall:reinstall:0/2:kill"
+       "kill-reinstall-2:reinstall:1/2:kill")
+pids=()
+reports=()
+for part in "${parts[@]}"; do
+    IFS=: read -r name scenarios share sweeps <<< "$part"
+    args=(--full --sweeps "$sweeps" --share "$share" --report "Z:$build/reliability-full-$name.md")
+    [ -n "$scenarios" ] && args+=(--scenario "$scenarios")
+    BENCH_PREFIX_NAME=fault_sweep_full_$name "$root/tests/bench/run-in-wine.sh" "$build/wine" \
+        "$build/bin/fault_sweep.exe" "${args[@]}" > "$build/fault-sweep-full-$name.log" 2>&1 &
+    pids+=($!)
+    reports+=("$build/reliability-full-$name.md")
+done
 status=0
-wait $fault || status=1
-wait $kill || status=1
-python3 - "$build/reliability-full-fault.md" "$build/reliability-full-kill.md" > "$root/docs/reliability.md" <<'PYTHON'
+for pid in "${pids[@]}"; do
+    wait "$pid" || status=1
+done
+python3 - "${reports[@]}" > "$root/docs/reliability.md" <<'PYTHON'
 import sys
-# Each report: header, "## Summary" table, the sweep's tables, and last the
-# table of calls never made to fail. Joined: one header, both summaries in
-# one table, the fault tables, the kill tables, the last table once.
+# Each report: header, "## Summary" table, the part's tables, and last the
+# table of calls never made to fail. Joined: one header, every part's
+# summary rows in one table, the parts' tables in order (the first part's
+# kill sweep heading only once), the last table once.
 def split(path):
     text = open(path).read()
     summary = text.index("## Summary")
     body = text.index("\n\n", text.index("|---", summary)) + 2
     last = text.index("## Calls that are never made to fail")
     return text[:summary], text[summary:body].rstrip("\n") + "\n", text[body:last], text[last:]
-fault, kill = split(sys.argv[1]), split(sys.argv[2])
-rows = kill[1].split("|---|---|---|---|---|---|\n", 1)[1]
-sys.stdout.write(fault[0] + fault[1] + rows + "\n" + fault[2] + kill[2] + fault[3])
+parts = [split(path) for path in sys.argv[1:]]
+out = parts[0][0] + parts[0][1]
+for part in parts[1:]:
+    out += part[1].split("|---|---|---|---|---|---|\n", 1)[1]
+out += "\n"
+kill_heading = False
+for part in parts:
+    body = part[2]
+    if body.startswith("# Kill sweep"):
+        if kill_heading:
+            body = body[body.index("\n## "):].lstrip("\n")
+        kill_heading = True
+    out += body
+sys.stdout.write(out + parts[0][3])
 PYTHON
-grep -h "faulty run" "$build/fault-sweep-full-fault.log" "$build/fault-sweep-full-kill.log"
+grep -h "faulty run" "$build"/fault-sweep-full-*.log
 exit $status
