@@ -126,14 +126,4 @@ TEST_F(CDriverPromptTest, MissingDriverFile)
     EXPECT_EQ(static_cast<DWORD>(ERROR_SUCCESS), Update(SILENT));
 }
 
-// A package of unknown trust installs once the bench trusts it again.
-TEST_F(CDriverPromptTest, UntrustedPackage)
-{
-    MakePackage({"qzvrcom.inf", "qzvrcom.cat", "qzvrcom.sys"});
-    ASSERT_TRUE(WriteRegistryDword(HKEY_LOCAL_MACHINE, BENCH_KEY, "UntrustedPackages", 1));
-    ExpectRefusedSilently();
-    DeleteRegistryValue(HKEY_LOCAL_MACHINE, BENCH_KEY, "UntrustedPackages");
-    EXPECT_EQ(static_cast<DWORD>(ERROR_SUCCESS), Update(SILENT));
-}
-
 } // namespace
