@@ -15,7 +15,9 @@ CInstallCallLog* g_pLog = nullptr;
 typedef LONG(WINAPI* RegSetValueExAProc)(HKEY, LPCSTR, DWORD, DWORD, const BYTE*, DWORD);
 typedef FARPROC(WINAPI* GetProcAddressProc)(HMODULE, LPCSTR);
 typedef BOOL(WINAPI* UpdateDriverProc)(HWND, LPCSTR, LPCSTR, DWORD, PBOOL);
+typedef LONG(WINAPI* RegFlushKeyProc)(HKEY);
 RegSetValueExAProc g_pfnRegSetValueExA = nullptr;
+RegFlushKeyProc g_pfnRegFlushKey = nullptr;
 GetProcAddressProc g_pfnGetProcAddress = nullptr;
 
 int CountClearBits(const BYTE* pData, DWORD cbData)
@@ -39,6 +41,12 @@ LONG WINAPI LoggingRegSetValueExA(HKEY hKey, LPCSTR pszName, DWORD dwReserved, D
         }
     }
     return g_pfnRegSetValueExA(hKey, pszName, dwReserved, dwType, pData, cbData);
+}
+
+LONG WINAPI CountingRegFlushKey(HKEY hKey)
+{
+    char cCall = static_cast<char>('0' + ++g_pLog->m_nFlushes);
+    return g_pLog->m_failFlushes.find(cCall) != std::string::npos ? ERROR_WRITE_FAULT : g_pfnRegFlushKey(hKey);
 }
 
 LONG WINAPI FakeComDBOpen(HANDLE* phComDB)
@@ -101,11 +109,13 @@ FARPROC WINAPI LoggingGetProcAddress(HMODULE hModule, LPCSTR pszName)
 CInstallCallLog::CInstallCallLog()
     : m_dwFailError(ERROR_SUCCESS), m_bFailWithoutDevice(false), m_bReportReboot(false), m_nOpenResult(ERROR_SUCCESS),
       m_nCloseResult(ERROR_SUCCESS), m_bFakeArbiter(false), m_bMissingArbiter(false), m_pfnRealUpdate(nullptr),
-      m_setValue("advapi32.dll", "RegSetValueExA", reinterpret_cast<void*>(LoggingRegSetValueExA)),
+      m_nFlushes(0), m_setValue("advapi32.dll", "RegSetValueExA", reinterpret_cast<void*>(LoggingRegSetValueExA)),
+      m_flush("advapi32.dll", "RegFlushKey", reinterpret_cast<void*>(CountingRegFlushKey)),
       m_getProc("kernel32.dll", "GetProcAddress", reinterpret_cast<void*>(LoggingGetProcAddress))
 {
     g_pLog = this;
     g_pfnRegSetValueExA = reinterpret_cast<RegSetValueExAProc>(m_setValue.Original());
+    g_pfnRegFlushKey = reinterpret_cast<RegFlushKeyProc>(m_flush.Original());
     g_pfnGetProcAddress = reinterpret_cast<GetProcAddressProc>(m_getProc.Original());
 }
 

@@ -62,9 +62,12 @@ public:
     bool m_bFakeArbiter;
     bool m_bMissingArbiter;
     void* m_pfnRealUpdate;
+    std::string m_failFlushes; // digits: these RegFlushKey calls (1-9) fail with ERROR_WRITE_FAULT
+    int m_nFlushes;
 
 private:
     CIatPatch m_setValue;
+    CIatPatch m_flush;
     CIatPatch m_getProc;
 };
 
