@@ -23,15 +23,6 @@ const char PORT_ID[] = "QZVRCOM\\5";
 const char BENCH_KEY[] = "SOFTWARE\\DeviceBench";
 const DWORD SILENT = INSTALLFLAG_FORCE | INSTALLFLAG_NONINTERACTIVE;
 
-BOOL CALLBACK FindOwnBox(HWND hWnd, LPARAM lParam)
-{
-    DWORD dwProcessId = 0;
-    GetWindowThreadProcessId(hWnd, &dwProcessId);
-    bool bBox = dwProcessId == GetCurrentProcessId() && IsWindowVisible(hWnd) && IsMessageBox(hWnd);
-    *reinterpret_cast<HWND*>(lParam) = bBox ? hWnd : nullptr;
-    return !bBox;
-}
-
 class CDriverPromptTest : public ::testing::Test {
 protected:
     CDriverPromptTest() : m_package("driver_prompts"), m_untrusted(HKEY_LOCAL_MACHINE, BENCH_KEY, "UntrustedPackages")
@@ -80,13 +71,13 @@ protected:
     {
         m_boxes.clear();
         for (HWND hLast = nullptr; !bStop; Sleep(20)) {
-            HWND hBox = nullptr;
-            EnumWindows(FindOwnBox, reinterpret_cast<LPARAM>(&hBox));
-            if (hBox != nullptr && hBox != hLast) {
-                m_boxes.push_back({hBox, GetWindow(hBox, GW_OWNER), ReadWindowText(GetDlgItem(hBox, 0xFFFF)),
-                                   ReadWindowText(hBox)});
-                ClickButton(hBox, IDCANCEL);
-                hLast = hBox;
+            for (HWND hBox : ListProcessWindows(GetCurrentProcessId())) {
+                if (hBox != hLast && IsMessageBox(hBox)) {
+                    m_boxes.push_back({hBox, GetWindow(hBox, GW_OWNER), ReadWindowText(GetDlgItem(hBox, 0xFFFF)),
+                                       ReadWindowText(hBox)});
+                    ClickButton(hBox, IDCANCEL);
+                    hLast = hBox;
+                }
             }
         }
     }

@@ -29,13 +29,6 @@ BOOL CALLBACK CollectProcessWindow(HWND hWnd, LPARAM lParam)
     return TRUE;
 }
 
-std::vector<HWND> ListProcessWindows(DWORD dwProcessId)
-{
-    WindowSearch search;
-    search.dwProcessId = dwProcessId;
-    EnumWindows(CollectProcessWindow, reinterpret_cast<LPARAM>(&search));
-    return search.windows;
-}
 
 bool HasElapsed(DWORD dwStart, DWORD dwTimeoutMs)
 {
@@ -90,6 +83,14 @@ HANDLE CreateTokenWithoutAdministrators()
 }
 
 } // namespace
+
+std::vector<HWND> ListProcessWindows(DWORD dwProcessId)
+{
+    WindowSearch search;
+    search.dwProcessId = dwProcessId;
+    EnumWindows(CollectProcessWindow, reinterpret_cast<LPARAM>(&search));
+    return search.windows;
+}
 
 CProgramRun::CProgramRun() : m_hProcess(nullptr), m_dwProcessId(0) {}
 

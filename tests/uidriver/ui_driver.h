@@ -97,6 +97,8 @@ void MoveWindowTo(HWND hWnd, int nX, int nY);
 // True for a dialog that is a message box: one text static with ID 0xFFFF.
 bool IsMessageBox(HWND hWnd);
 std::string ReadClassName(HWND hWnd);
+// The visible top-level windows of a process, in z-order.
+std::vector<HWND> ListProcessWindows(DWORD dwProcessId);
 
 // Waits until hWnd no longer exists; false on time-out.
 bool WaitForWindowGone(HWND hWnd, DWORD dwTimeoutMs = 10000);
