@@ -370,9 +370,7 @@ TEST_F(CEndToEndTest, BoxesThatNobodyCanSeeAreLoggedAndTheRunGoesOn)
         EXPECT_EQ(1u, CountOf(log, "setup 136: Message box not shown, as no one can see this desktop; taken as OK. "
                                    "Caption '" + std::string(test.pszCaption) + "', text: " + text + "\r\n"));
         EXPECT_EQ(1u, CountOf(log, "| exit code -1\r\n"));
-        if (test.pszLogLine != nullptr) {
-            EXPECT_EQ(1u, CountOf(log, test.pszLogLine));
-        }
+        if (test.pszLogLine != nullptr) { EXPECT_EQ(1u, CountOf(log, test.pszLogLine)); }
 
         RunResult visible = RunDismissingBoxes(test.folder + "setup.exe", "/s", test.folder.c_str());
         EXPECT_EQ(EXIT_FAILED, visible.dwExitCode);
