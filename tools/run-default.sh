@@ -14,15 +14,18 @@ echo "Building setup.exe and the device bench..."
 
 export WINEPREFIX=$build/wine/default WINEDEBUG=-all
 wine=/usr/lib/wine/wine64
+prefix_log=$build/wine/default-prefix.log
+# Whatever step fails, the last lines say what to send when asking for help.
+trap 'rc=$?; [ $rc = 0 ] || echo "run-default: failed (exit code $rc). When asking for help, send the output above and $prefix_log." >&2' EXIT
 wineserver -k >/dev/null 2>&1 || true
-echo "Making a scratch Wine prefix with the device bench..."
+echo "Making a scratch Wine prefix with the device bench (its log: $prefix_log)..."
 "$root/tests/bench/make-template-prefix.sh" "$WINEPREFIX" "$build"
 package=$WINEPREFIX/drive_c/package
 mkdir -p "$package"
 cp "$root"/tests/package/* "$build/bin/setup.exe" "$package/"
 cp "$build/bin/showstate.exe" "$WINEPREFIX/drive_c/"
 wineserver -p </dev/null >/dev/null 2>&1
-trap 'wineserver -k >/dev/null 2>&1' EXIT
+trap 'rc=$?; wineserver -k >/dev/null 2>&1; [ $rc = 0 ] || echo "run-default: failed (exit code $rc). When asking for help, send the output above and $prefix_log." >&2' EXIT
 
 # Runs a Windows program quietly; prints its exit code (Wine passes the
 # 32-bit code on as its low byte, so 255 is -1).
@@ -62,3 +65,6 @@ echo "(The package copy in C:\\windows\\qzvrcom stays, as uninstallation leaves 
 echo
 echo "== The text log both runs left, C:\\windows\\qzvrcom\\setup.log (the query wrote nothing):"
 tr -d '\r' <"$WINEPREFIX/drive_c/windows/qzvrcom/setup.log" | sed 's/^/    /'
+echo
+echo "Done. The prefix is $WINEPREFIX (its log: $prefix_log); the run log above is"
+echo "$WINEPREFIX/drive_c/windows/qzvrcom/setup.log. Next, run every test: bash tools/run-tests.sh"
