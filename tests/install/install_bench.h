@@ -64,6 +64,13 @@ public:
     void* m_pfnRealUpdate;
     std::string m_failFlushes; // digits: these RegFlushKey calls (1-9) fail with ERROR_WRITE_FAULT
     int m_nFlushes;
+    // With m_bLogJournal, m_sequence also holds J for each journal write
+    // and F (f: made to fail) for each RegFlushKey.
+    bool m_bLogJournal;
+    // The first installation attempt of m_waitId waits until m_hWaitBefore
+    // is set: another installer's work inside that port's window.
+    std::string m_waitId;
+    HANDLE m_hWaitBefore;
 
 private:
     CIatPatch m_setValue;
