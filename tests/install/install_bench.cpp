@@ -230,3 +230,27 @@ std::string CWalkTest::Devices()
     }
     return text;
 }
+
+COtherInstaller::COtherInstaller(CInstallCallLog& log, DWORD nWindow, DWORD nRelease)
+    : m_hDone(CreateEventA(nullptr, TRUE, FALSE, "QzOtherPortClaimed")), m_bStarted(false)
+{
+    if (nWindow != 0) {
+        log.m_waitId = "QZVRCOM\\" + std::to_string(nWindow);
+        log.m_hWaitBefore = m_hDone;
+        std::string arguments = std::to_string(nWindow) + " " + std::to_string(nRelease);
+        m_bStarted = m_run.Start((BinaryFolder() + "other_installer.exe").c_str(), arguments.c_str(), nullptr);
+        EXPECT_TRUE(m_bStarted);
+    }
+}
+
+COtherInstaller::~COtherInstaller()
+{
+    CloseHandle(m_hDone);
+}
+
+DWORD COtherInstaller::WaitForExit()
+{
+    DWORD dwExitCode = 0;
+    EXPECT_TRUE(!m_bStarted || m_run.WaitForExit(&dwExitCode));
+    return dwExitCode;
+}

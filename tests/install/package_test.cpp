@@ -67,39 +67,24 @@ TEST_F(CWalkTest, PlantedLibrariesAreNeverLoaded)
     EXPECT_EQ("QZVRCOM\\5=COM5 QZVRCOM\\12=COM12 QZVRCOM\\27=COM27", Devices());
 }
 
-// A release folder as users keep them: beside the package, a file of the
-// user's own, which must not reach the Windows folder; and a file of the
-// old copy held open by a scanner, which ends the install with -1, the log
-// naming the file and the error, and no package staged from the old copy.
+// A release folder as users keep it: a file of the user's own beside the
+// package stays out of the Windows folder; an old copy's file held open by a
+// scanner ends the install with -1, the log naming the file and the error,
+// and nothing is staged from the old copy.
 struct PackageCopyCase {
-    const char* pszName;
-    const char* pszStrayFile;  // made in the release folder
-    const char* pszLockedFile; // an old copy in the target, held open with FILE_SHARE_READ
+    const char* pszFile;    // made in the release folder, or held open in the target with FILE_SHARE_READ
+    bool bLocked;
     DWORD dwExitCode;
-    const char* pszCopy;       // the target folder's files but the log, sorted
-    const char* pszLogLine;    // in the log, after the target folder is put for %s
+    const char* pszCopy;    // the target folder's files but the log
+    const char* pszLogLine; // %s: the target folder
 };
 
 const PackageCopyCase c_copyCases[] = {
-    {"OtherFilesStayOut", "tax-return-2026.pdf", nullptr, 0,
-     "QZUSBDR.CAT QZUSBDR.INF QZUSBDR.SYS QZVRCOM.CAT QZVRCOM.INF QZVRCOM.SYS SETUP.EXE",
+    {"tax-return-2026.pdf", false, 0, "QZUSBDR.CAT QZUSBDR.INF QZUSBDR.SYS QZVRCOM.CAT QZVRCOM.INF QZVRCOM.SYS SETUP.EXE",
      "setup 38: Copying C:\\package\\qzvrcom.sys to %s\\qzvrcom.sys\r\n"},
-    {"LockedFileEndsTheInstall", nullptr, "qzusbdr.inf", 0xFFFFFFFF, "QZUSBDR.INF SETUP.EXE",
+    {"qzusbdr.inf", true, 0xFFFFFFFF, "QZUSBDR.INF SETUP.EXE",
      "setup 150: C:\\package\\qzusbdr.inf not copied to %s\\qzusbdr.inf, error 0x00000020; install stopped\r\n"},
 };
-
-std::string ReadWholeFile(const std::string& path)
-{
-    std::string text;
-    FILE* pFile = fopen(path.c_str(), "rb");
-    for (int c = pFile != nullptr ? fgetc(pFile) : EOF; c != EOF; c = fgetc(pFile)) {
-        text += static_cast<char>(c);
-    }
-    if (pFile != nullptr) {
-        fclose(pFile);
-    }
-    return text;
-}
 
 TEST(PackageCopyTest, CopiesExactlyThePackage)
 {
@@ -107,32 +92,18 @@ TEST(PackageCopyTest, CopiesExactlyThePackage)
     GetWindowsDirectoryA(szWindows, MAX_PATH);
     std::string target = std::string(szWindows) + "\\qzvrcom";
     for (const PackageCopyCase& test : c_copyCases) {
-        SCOPED_TRACE(test.pszName);
+        SCOPED_TRACE(test.pszFile);
         CreateDirectoryA(target.c_str(), nullptr);
         for (const std::string& name : ListFiles(target)) {
             DeleteFileA((target + "\\" + name).c_str());
         }
-        std::string stray = PackageFolder() + (test.pszStrayFile != nullptr ? test.pszStrayFile : "");
-        HANDLE hLocked = INVALID_HANDLE_VALUE;
-        if (test.pszStrayFile != nullptr) {
-            FILE* pFile = fopen(stray.c_str(), "wb");
-            ASSERT_NE(nullptr, pFile);
-            fputs("private", pFile);
-            fclose(pFile);
-        }
-        if (test.pszLockedFile != nullptr) {
-            std::string locked = target + "\\" + test.pszLockedFile;
-            hLocked = CreateFileA(locked.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                                  0, nullptr);
-            ASSERT_NE(INVALID_HANDLE_VALUE, hLocked);
+        std::string file = (test.bLocked ? target + "\\" : PackageFolder()) + test.pszFile;
+        HANDLE hFile = CreateFileA(file.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0, nullptr);
+        ASSERT_NE(INVALID_HANDLE_VALUE, hFile);
+        if (!test.bLocked) {
+            CloseHandle(hFile);
         }
         EXPECT_EQ(test.dwExitCode, RunPackageSetup("/s"));
-        if (hLocked != INVALID_HANDLE_VALUE) {
-            CloseHandle(hLocked);
-            // The old release's bus driver package was not staged.
-            EXPECT_EQ(0u, RunPackageSetup("/debug"));
-            EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA((std::string(szWindows) + "\\inf\\qzusbdr.inf").c_str()));
-        }
         std::string copy;
         for (const std::string& name : ListFiles(target)) {
             copy += name == "SETUP.LOG" ? "" : (copy.empty() ? "" : " ") + name;
@@ -141,12 +112,14 @@ TEST(PackageCopyTest, CopiesExactlyThePackage)
         char szLine[MAX_PATH * 2] = "";
         snprintf(szLine, sizeof(szLine), test.pszLogLine, target.c_str());
         EXPECT_NE(std::string::npos, ReadWholeFile(target + "\\setup.log").find(szLine)) << szLine;
-        if (test.dwExitCode == 0) {
-            EXPECT_EQ(0u, RunPackageSetup("/u /s"));
+        EXPECT_EQ(test.bLocked ? 0u : 1u, RunPackageSetup("/debug"));
+        EXPECT_EQ(test.bLocked, GetFileAttributesA((std::string(szWindows) + "\\inf\\qzusbdr.inf").c_str()) ==
+                                    INVALID_FILE_ATTRIBUTES);
+        EXPECT_EQ(0u, RunPackageSetup("/u /s"));
+        if (test.bLocked) {
+            CloseHandle(hFile);
         }
-        if (test.pszStrayFile != nullptr) {
-            DeleteFileA(stray.c_str());
-        }
+        DeleteFileA(file.c_str());
     }
 }
 

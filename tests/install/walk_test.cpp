@@ -2,7 +2,6 @@
 // COM number its ID carries, and the failure paths of the walk.
 #include <gtest/gtest.h>
 
-#include "app/handles.h"
 #include "install/comdb_journal.h"
 #include "install/device_install.h"
 #include "trace/trace.h"
@@ -10,14 +9,6 @@
 #include "install_bench.h"
 
 namespace {
-
-// Kernel object handles are null when invalid.
-struct EventTraits {
-    typedef HANDLE Type;
-    static HANDLE Invalid() { return nullptr; }
-    static void Release(HANDLE hEvent) { CloseHandle(hEvent); }
-};
-typedef CUniqueHandle<EventTraits> CEventHandle;
 
 #define MODEL(id) "D=Port.NTamd64," id "\r\n"
 #define MAKER(section) "[Manufacturer]\r\nMaker=" section "\r\n"
@@ -156,18 +147,9 @@ TEST_P(WalkTest, InstallsEachIdWithItsNumber)
     if (!test.initial.empty()) {
         ASSERT_TRUE(WriteArbiterValue(REG_BINARY, test.initial));
     }
-    CProgramRun other;
-    CEventHandle claimed(CreateEventA(nullptr, TRUE, FALSE, "QzOtherPortClaimed"));
-    if (test.nWindow != 0) {
-        m_log.m_waitId = "QZVRCOM\\" + std::to_string(test.nWindow);
-        m_log.m_hWaitBefore = claimed.Get();
-        std::string arguments = "claim " + std::to_string(test.nWindow) + " " + std::to_string(test.nReleaseDuring);
-        ASSERT_TRUE(other.Start((BinaryFolder() + "install_probe.exe").c_str(), arguments.c_str(), nullptr));
-    }
+    COtherInstaller other(m_log, test.nWindow, test.nReleaseDuring);
     EXPECT_EQ(test.bResult, Walk(test.pszBody == nullptr ? nullptr : PortsInf(test.pszBody).c_str()));
-    DWORD dwClaimed = 0;
-    EXPECT_TRUE(test.nWindow == 0 || other.WaitForExit(&dwClaimed));
-    EXPECT_EQ(test.nReleaseDuring == 0 ? test.nWindow : 0, dwClaimed);
+    EXPECT_EQ(test.nReleaseDuring == 0 ? test.nWindow : 0, other.WaitForExit());
     EXPECT_EQ(test.nResultId, m_data.m_nResultId);
     EXPECT_EQ(0, m_data.m_bRebootRequired);
     EXPECT_EQ(test.pszDevices, Devices());

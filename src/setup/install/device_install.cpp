@@ -73,8 +73,9 @@ DWORD ReadComNumber(const unsigned char* pszText)
 // What the walk carries from line to line.
 struct WalkState {
     BOOL bRebootRequired;
-    // The last write of the working copy failed: the registry may still
-    // hold a temporary value that claims every COM number.
+    // The last write-back of the working copy failed or was not flushed:
+    // the registry, or the disk, may still hold a temporary value that
+    // claims every COM number.
     BOOL bSavePending;
 };
 
