@@ -72,17 +72,17 @@ TEST_F(CWalkTest, PlantedLibrariesAreNeverLoaded)
 // scanner ends the install with -1, the log naming the file and the error,
 // and nothing is staged from the old copy.
 struct PackageCopyCase {
-    const char* pszFile;    // made in the release folder, or held open in the target with FILE_SHARE_READ
+    const char* pszFile; // made in the release folder, or held open in the target with FILE_SHARE_READ
     bool bLocked;
-    DWORD dwExitCode;
-    const char* pszCopy;    // the target folder's files but the log
-    const char* pszLogLine; // %s: the target folder
+    std::vector<std::string> copy; // the target folder's files but the log
+    const char* pszLogLine;        // %s: the target folder
 };
 
 const PackageCopyCase c_copyCases[] = {
-    {"tax-return-2026.pdf", false, 0, "QZUSBDR.CAT QZUSBDR.INF QZUSBDR.SYS QZVRCOM.CAT QZVRCOM.INF QZVRCOM.SYS SETUP.EXE",
+    {"tax-return-2026.pdf", false,
+     {"QZUSBDR.CAT", "QZUSBDR.INF", "QZUSBDR.SYS", "QZVRCOM.CAT", "QZVRCOM.INF", "QZVRCOM.SYS", "SETUP.EXE"},
      "setup 38: Copying C:\\package\\qzvrcom.sys to %s\\qzvrcom.sys\r\n"},
-    {"qzusbdr.inf", true, 0xFFFFFFFF, "QZUSBDR.INF SETUP.EXE",
+    {"qzusbdr.inf", true, {"QZUSBDR.INF", "SETUP.EXE"},
      "setup 150: C:\\package\\qzusbdr.inf not copied to %s\\qzusbdr.inf, error 0x00000020; install stopped\r\n"},
 };
 
@@ -94,21 +94,13 @@ TEST(PackageCopyTest, CopiesExactlyThePackage)
     for (const PackageCopyCase& test : c_copyCases) {
         SCOPED_TRACE(test.pszFile);
         CreateDirectoryA(target.c_str(), nullptr);
-        for (const std::string& name : ListFiles(target)) {
-            DeleteFileA((target + "\\" + name).c_str());
-        }
+        for (const std::string& name : ListFiles(target)) DeleteFileA((target + "\\" + name).c_str());
         std::string file = (test.bLocked ? target + "\\" : PackageFolder()) + test.pszFile;
         HANDLE hFile = CreateFileA(file.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0, nullptr);
         ASSERT_NE(INVALID_HANDLE_VALUE, hFile);
-        if (!test.bLocked) {
-            CloseHandle(hFile);
-        }
-        EXPECT_EQ(test.dwExitCode, RunPackageSetup("/s"));
-        std::string copy;
-        for (const std::string& name : ListFiles(target)) {
-            copy += name == "SETUP.LOG" ? "" : (copy.empty() ? "" : " ") + name;
-        }
-        EXPECT_EQ(test.pszCopy, copy);
+        if (!test.bLocked) CloseHandle(hFile);
+        EXPECT_EQ(test.bLocked ? 0xFFFFFFFF : 0u, RunPackageSetup("/s"));
+        EXPECT_EQ(test.copy, ReadMachineState().packageCopy);
         char szLine[MAX_PATH * 2] = "";
         snprintf(szLine, sizeof(szLine), test.pszLogLine, target.c_str());
         EXPECT_NE(std::string::npos, ReadWholeFile(target + "\\setup.log").find(szLine)) << szLine;
@@ -116,9 +108,7 @@ TEST(PackageCopyTest, CopiesExactlyThePackage)
         EXPECT_EQ(test.bLocked, GetFileAttributesA((std::string(szWindows) + "\\inf\\qzusbdr.inf").c_str()) ==
                                     INVALID_FILE_ATTRIBUTES);
         EXPECT_EQ(0u, RunPackageSetup("/u /s"));
-        if (test.bLocked) {
-            CloseHandle(hFile);
-        }
+        if (test.bLocked) CloseHandle(hFile);
         DeleteFileA(file.c_str());
     }
 }
