@@ -60,7 +60,7 @@ bool CopyPackageFileTo(const char* pszSource, const char* pszTarget)
 }
 
 // One file of the package, from the source folder to the target folder.
-bool CopyPackageFile(const char* pszSourceDir, const char* pszName, void* pContext)
+bool CopyPackageFile(const char* pszSourceDir, const char* pszName, const void* pContext)
 {
     const CDialogData* pData = static_cast<const CDialogData*>(pContext);
     char szSource[SETUP_PATH_LENGTH];
@@ -95,7 +95,7 @@ bool CopyPackage(const CDialogData* pData)
         return false;
     }
     return CopyPackageFileTo(szProgram, szTarget) &&
-           VisitPackageFiles(pData->m_szSourceDir, CopyPackageFile, const_cast<CDialogData*>(pData));
+           VisitPackageFiles(pData->m_szSourceDir, CopyPackageFile, pData);
 }
 
 // Pre-installs the bus driver package from the target folder. On failure

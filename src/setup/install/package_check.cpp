@@ -36,7 +36,7 @@ bool ReportMissing(const char* pszName)
     return false;
 }
 
-bool IsNamedFilePresent(const char* pszFolder, const char* pszName, void*)
+bool IsNamedFilePresent(const char* pszFolder, const char* pszName, const void*)
 {
     char szPath[SETUP_PATH_LENGTH];
     return IsFileIn(pszFolder, pszName, szPath) || ReportMissing(pszName);
@@ -45,7 +45,7 @@ bool IsNamedFilePresent(const char* pszFolder, const char* pszName, void*)
 // Every file a [SourceDisksFiles] section lists: the key of each line, or
 // its only field when it has no key.
 bool VisitSourceFiles(HINF hInf, const char* pszFolder, const char* pszSection, PackageFileVisitor pfnVisit,
-                      void* pContext)
+                      const void* pContext)
 {
     INFCONTEXT line;
     if (!SetupFindFirstLineA(hInf, pszSection, nullptr, &line)) {
@@ -64,7 +64,7 @@ bool VisitSourceFiles(HINF hInf, const char* pszFolder, const char* pszSection, 
     return true;
 }
 
-bool VisitInfFiles(HINF hInf, const char* pszFolder, PackageFileVisitor pfnVisit, void* pContext)
+bool VisitInfFiles(HINF hInf, const char* pszFolder, PackageFileVisitor pfnVisit, const void* pContext)
 {
     for (const char* pszSection : c_apszFileSections) {
         if (!VisitSourceFiles(hInf, pszFolder, pszSection, pfnVisit, pContext)) {
@@ -85,7 +85,7 @@ bool VisitInfFiles(HINF hInf, const char* pszFolder, PackageFileVisitor pfnVisit
 
 } // namespace
 
-BOOL VisitPackageFiles(const char* pszSourceDir, PackageFileVisitor pfnVisit, void* pContext)
+BOOL VisitPackageFiles(const char* pszSourceDir, PackageFileVisitor pfnVisit, const void* pContext)
 {
     static const UINT s_anInfNames[] = {IDS_BUS_INF, IDS_FUNCTION_INF};
     for (UINT nStringId : s_anInfNames) {
