@@ -263,7 +263,11 @@ TEST_F(CEndToEndTest, SilentInstallThenItsOwnUninstallStringLeaveAClean)
     for (const char* pszLog : {"setup.log", "setup.old.log"}) DeleteFileA((PackageFolder() + pszLog).c_str());
     MachineState installed = ReadMachineState();
     ExpectInstalled(installed, "/u /s");
-    EXPECT_EQ(ListFiles(PackageFolder() + "."), installed.packageCopy);
+    // Exactly the package: the README beside it in the release folder stays
+    // out of the Windows folder.
+    const std::vector<std::string> package = {"QZUSBDR.CAT", "QZUSBDR.INF", "QZUSBDR.SYS", "QZVRCOM.CAT",
+                                              "QZVRCOM.INF", "QZVRCOM.SYS", "SETUP.EXE"};
+    EXPECT_EQ(package, installed.packageCopy);
     EXPECT_EQ(ReadFileText(PackageFolder() + "qzvrcom.sys"), ReadFileText(TargetFolder() + "qzvrcom.sys"));
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA((TargetFolder() + "extras").c_str()));
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA((TargetFolder() + "notes.txt").c_str()));
@@ -508,12 +512,37 @@ TEST_F(CEndToEndTest, OpenPortStopsUninstallAndReinstallBeforeAnyChange)
     EXPECT_EQ(EXIT_FAILED, silent.dwExitCode);
     EXPECT_TRUE(silent.boxes.empty());
     // A reinstall stops before copying or installing anything.
-    DeleteFileA((TargetFolder() + "README.txt").c_str());
+    DeleteFileA((TargetFolder() + "qzvrcom.cat").c_str());
     RunResult reinstall = RunSetup("/s");
     EXPECT_EQ(EXIT_FAILED, reinstall.dwExitCode);
     EXPECT_TRUE(reinstall.boxes.empty());
-    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA((TargetFolder() + "README.txt").c_str()));
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA((TargetFolder() + "qzvrcom.cat").c_str()));
     EXPECT_EQ(std::vector<std::string>(), DescribeDifferences(installed, ReadMachineState()));
+}
+
+// Another installer claims a number through the Ports class library while
+// the install runs, inside COM12's window if it sees it. Whichever port gets
+// the number, no two ports share one, every number a device holds stays
+// claimed, and after our uninstall the other port's number still is.
+TEST_F(CEndToEndTest, AnotherInstallerAtWorkKeepsItsNumber)
+{
+    CProgramRun other;
+    ASSERT_TRUE(other.Start((BinaryFolder() + "other_installer.exe").c_str(), "12 0", nullptr));
+    Sleep(500);
+    RunResult install = RunSetup("/s");
+    DWORD dwClaimed = 0;
+    EXPECT_TRUE(other.WaitForExit(&dwClaimed, 30000));
+    EXPECT_NE(0u, dwClaimed);
+    // The other port took COM12: ours could get none, and the run says so.
+    EXPECT_EQ(dwClaimed == 12 ? EXIT_FAILED : 0u, install.dwExitCode);
+    EXPECT_EQ(std::vector<std::string>(), DescribePortNameProblems(ReadMachineState()));
+    EXPECT_EQ(0u, RunSetup("/u /s").dwExitCode);
+    MachineState after = ReadMachineState();
+    EXPECT_EQ(std::vector<std::string>(), DescribePortNameProblems(after));
+    EXPECT_EQ(WithPorts(m_clean.comDb, {static_cast<int>(dwClaimed)}), after.comDb);
+    RemoveDevicesWithIdPrefix("QZOTHER");
+    RegSetKeyValueA(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Control\\COM Name Arbiter", "ComDB", REG_BINARY,
+                    m_clean.comDb.data(), static_cast<DWORD>(m_clean.comDb.size()));
 }
 
 TEST_F(CEndToEndTest, FailuresReportedWithTheirBoxesAndExitCodes)

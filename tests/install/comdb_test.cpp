@@ -24,6 +24,12 @@ struct ComDbCase {
     Bytes initial;
     std::vector<Reservation> reservations;
     Bytes workingCopy;
+    // "ComDB" when Save runs (empty: every bit set, as when the system
+    // claimed the reserved numbers), its type, and what Save leaves (empty:
+    // the working copy, in the type as loaded).
+    Bytes atSave = {};
+    DWORD dwTypeAtSave = 0;
+    const char* pszSaved = nullptr;
 };
 
 void PrintTo(const ComDbCase& test, std::ostream* pStream)
@@ -57,6 +63,15 @@ const ComDbCase c_cases[] = {
      {0x00, 0x10, 0x01}},
     {"FullSize", REG_BINARY, Bytes(32, 0x00), {{256, TRUE, EndingWith(32, 0xFF, 0x7F)}, {257, FALSE, {}}},
      EndingWith(32, 0x00, 0x80)},
+    // Save writes over what others did meanwhile: a number nobody claimed
+    // is free again, one released stays free, and a value grown or
+    // rewritten in another type keeps its bytes and its type.
+    {"NotClaimed", REG_BINARY, {0x01, 0x00}, {{3, TRUE, {0xFB, 0xFF}}}, {0x05, 0x00}, {0xFB, 0xFF}, REG_BINARY,
+     "3:01 00"},
+    {"ReleasedMeanwhile", REG_BINARY, {0x55, 0x00}, {{2, TRUE, {0xFD, 0xFF}}}, {0x57, 0x00}, {0xFE, 0xFF}, REG_BINARY,
+     "3:56 00"},
+    {"GrownAndRetyped", REG_NONE, {0x00, 0x00}, {{3, TRUE, {0xFB, 0xFF}}}, {0x04, 0x00}, {0xFF, 0xFF, 0x30, 0x01},
+     REG_BINARY, "3:04 00 30 01"},
 };
 
 class ComDbTest : public ::testing::TestWithParam<ComDbCase> {
@@ -90,8 +105,11 @@ TEST_P(ComDbTest, ReservesOnlyFreeNumbersInRange)
     Bytes workingCopy(comDb.m_pData, comDb.m_pData + comDb.m_cbData);
     EXPECT_EQ(DescribeValue(test.dwType, test.workingCopy), DescribeValue(test.dwType, workingCopy));
     DeleteArbiterJournal();
+    ASSERT_TRUE(WriteArbiterValue(test.atSave.empty() ? test.dwType : test.dwTypeAtSave,
+                                  test.atSave.empty() ? Bytes(test.initial.size(), 0xFF) : test.atSave));
     ASSERT_TRUE(comDb.Save());
-    EXPECT_EQ(DescribeValue(test.dwType, test.workingCopy), ReadArbiterValue());
+    EXPECT_EQ(test.pszSaved != nullptr ? test.pszSaved : DescribeValue(test.dwType, test.workingCopy),
+              ReadArbiterValue());
 }
 
 INSTANTIATE_TEST_SUITE_P(Values, ComDbTest, ::testing::ValuesIn(c_cases),
@@ -167,8 +185,12 @@ const RepairCase c_repairCases[] = {
     // COM9 free in both: never a temporary value, or written back already.
     {"NeverTemporary", REG_BINARY, {0x14, 0x00}, {0xEF, 0xFE}, {0xEF, 0xFE}, "comdb 14"},
     {"AlreadyWrittenBack", REG_BINARY, {0x14, 0x00}, {0x04, 0x00}, {0x04, 0x00}, "comdb 14"},
-    {"ShrunkSince", REG_BINARY, {0x14, 0x00, 0x00}, {0xEF, 0xFF}, {0xEF, 0xFF}, "comdb 15 3 3"},
-    {"OtherType", REG_ODD_TYPE, {0x14, 0x00}, {0xEF, 0xFF}, {0xEF, 0xFF}, "comdb 15 77 2"},
+    // A value rewritten meanwhile, shorter or in another type (REG_BINARY
+    // now, as another arbiter writes it whatever it was), is judged by its
+    // bits: left standing, the temporary value would claim every number.
+    {"ShrunkSince", REG_BINARY, {0x14, 0x00, 0x00}, {0xEF, 0xFF}, {0x04, 0x00}, "comdb 13"},
+    {"OtherType", REG_ODD_TYPE, {0x14, 0x00}, {0xEF, 0xFF}, {0x04, 0x00}, "comdb 13"},
+    {"NoneStoredBinaryNow", REG_NONE, {0x14, 0x00}, {0xFF, 0xFF}, {0x14, 0x00}, "comdb 13"},
     {"NothingStored", REG_BINARY, {}, {0xEF, 0xFF}, {0xEF, 0xFF}, ""},
     // A write-back that fails, or is not known to be on disk, keeps the
     // stored bitmap for the next run.

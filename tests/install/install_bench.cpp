@@ -40,13 +40,20 @@ LONG WINAPI LoggingRegSetValueExA(HKEY hKey, LPCSTR pszName, DWORD dwReserved, D
             return ERROR_ACCESS_DENIED;
         }
     }
+    if (g_pLog->m_bLogJournal && pszName != nullptr && strcmp(pszName, "SavedComDB") == 0) {
+        g_pLog->m_sequence += "J";
+    }
     return g_pfnRegSetValueExA(hKey, pszName, dwReserved, dwType, pData, cbData);
 }
 
 LONG WINAPI CountingRegFlushKey(HKEY hKey)
 {
     char cCall = static_cast<char>('0' + ++g_pLog->m_nFlushes);
-    return g_pLog->m_failFlushes.find(cCall) != std::string::npos ? ERROR_WRITE_FAULT : g_pfnRegFlushKey(hKey);
+    bool bFail = g_pLog->m_failFlushes.find(cCall) != std::string::npos;
+    if (g_pLog->m_bLogJournal) {
+        g_pLog->m_sequence += bFail ? "f" : "F";
+    }
+    return bFail ? ERROR_WRITE_FAULT : g_pfnRegFlushKey(hKey);
 }
 
 LONG WINAPI FakeComDBOpen(HANDLE* phComDB)
@@ -64,6 +71,10 @@ BOOL WINAPI LoggingUpdateDriver(HWND hParent, LPCSTR pszHardwareId, LPCSTR pszIn
                                 PBOOL pbReboot)
 {
     g_pLog->m_sequence += "I";
+    if (g_pLog->m_waitId == pszHardwareId) {
+        EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(g_pLog->m_hWaitBefore, 30000));
+        g_pLog->m_waitId.clear();
+    }
     for (const std::string& id : g_pLog->m_failIds) {
         if (id == pszHardwareId) {
             // As Windows answers while no device has the ID yet, unless the
@@ -109,7 +120,7 @@ FARPROC WINAPI LoggingGetProcAddress(HMODULE hModule, LPCSTR pszName)
 CInstallCallLog::CInstallCallLog()
     : m_dwFailError(ERROR_SUCCESS), m_bFailWithoutDevice(false), m_bReportReboot(false), m_nOpenResult(ERROR_SUCCESS),
       m_nCloseResult(ERROR_SUCCESS), m_bFakeArbiter(false), m_bMissingArbiter(false), m_pfnRealUpdate(nullptr),
-      m_nFlushes(0), m_setValue("advapi32.dll", "RegSetValueExA", reinterpret_cast<void*>(LoggingRegSetValueExA)),
+      m_nFlushes(0), m_bLogJournal(false), m_hWaitBefore(nullptr), m_setValue("advapi32.dll", "RegSetValueExA", reinterpret_cast<void*>(LoggingRegSetValueExA)),
       m_flush("advapi32.dll", "RegFlushKey", reinterpret_cast<void*>(CountingRegFlushKey)),
       m_getProc("kernel32.dll", "GetProcAddress", reinterpret_cast<void*>(LoggingGetProcAddress))
 {
@@ -218,4 +229,28 @@ std::string CWalkTest::Devices()
         text += (text.empty() ? "" : " ") + device.hardwareId + "=" + device.portName;
     }
     return text;
+}
+
+COtherInstaller::COtherInstaller(CInstallCallLog& log, DWORD nWindow, DWORD nRelease)
+    : m_hDone(CreateEventA(nullptr, TRUE, FALSE, "QzOtherPortClaimed")), m_bStarted(false)
+{
+    if (nWindow != 0) {
+        log.m_waitId = "QZVRCOM\\" + std::to_string(nWindow);
+        log.m_hWaitBefore = m_hDone;
+        std::string arguments = std::to_string(nWindow) + " " + std::to_string(nRelease);
+        m_bStarted = m_run.Start((BinaryFolder() + "other_installer.exe").c_str(), arguments.c_str(), nullptr);
+        EXPECT_TRUE(m_bStarted);
+    }
+}
+
+COtherInstaller::~COtherInstaller()
+{
+    CloseHandle(m_hDone);
+}
+
+DWORD COtherInstaller::WaitForExit()
+{
+    DWORD dwExitCode = 0;
+    EXPECT_TRUE(!m_bStarted || m_run.WaitForExit(&dwExitCode));
+    return dwExitCode;
 }

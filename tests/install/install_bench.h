@@ -18,6 +18,7 @@
 #include "iat_patch.h"
 #include "run_patches.h"
 #include "trace_recorder.h"
+#include "uidriver/ui_driver.h"
 
 #define ARBITER_KEY "System\\CurrentControlSet\\Control\\COM Name Arbiter"
 // Prefix of every hardware ID the tests install.
@@ -64,11 +65,38 @@ public:
     void* m_pfnRealUpdate;
     std::string m_failFlushes; // digits: these RegFlushKey calls (1-9) fail with ERROR_WRITE_FAULT
     int m_nFlushes;
+    // With m_bLogJournal, m_sequence also holds J for each journal write
+    // and F (f: made to fail) for each RegFlushKey.
+    bool m_bLogJournal;
+    // The first installation attempt of m_waitId waits until m_hWaitBefore
+    // is set: another installer's work inside that port's window.
+    std::string m_waitId;
+    HANDLE m_hWaitBefore;
 
 private:
     CIatPatch m_setValue;
     CIatPatch m_flush;
     CIatPatch m_getProc;
+};
+
+// Another installer at work (the bench's other_installer), for the window
+// of COM nWindow (none when 0): it claims a number there, or releases
+// nRelease instead. The walk's first installation attempt of
+// QZVRCOM\<nWindow> waits until it is done.
+class COtherInstaller {
+public:
+    COtherInstaller(CInstallCallLog& log, DWORD nWindow, DWORD nRelease);
+    ~COtherInstaller();
+    COtherInstaller(const COtherInstaller&) = delete;
+    COtherInstaller& operator=(const COtherInstaller&) = delete;
+
+    // Its exit code, the number it claimed; 0 when it was not started.
+    DWORD WaitForExit();
+
+private:
+    HANDLE m_hDone;
+    bool m_bStarted;
+    CProgramRun m_run;
 };
 
 // Arbiter value put back, a package folder for the INF, events and boxes

@@ -29,6 +29,10 @@ struct WalkCase {
     bool bFailWithoutDevice = false;      // refused before any device has the ID
     const char* pszFailFlushes = "";      // digits: these RegFlushKey calls fail
     bool bJournalKept = false;            // the restore is not known to be on disk
+    bool bLogJournal = false;             // the sequence shows journal writes (J) and flushes (F)
+    DWORD nWindow = 0;        // another installer claims a number in this port's window...
+    DWORD nReleaseDuring = 0; // ...or releases this one instead
+    Bytes initial = {};       // "ComDB" before the walk, when not 01 00 00 00
 };
 
 const WalkCase c_cases[] = {
@@ -70,7 +74,7 @@ const WalkCase c_cases[] = {
     // last one of the walk is written once more, or the temporary value
     // would claim every number.
     {"FailedSaveInTheMiddle", MAKER("Models") "[Models]\r\n" MODEL("QZVRCOM\\5") MODEL("QZVRCOM\\6"), nullptr, TRUE,
-     IDS_SUCCESS, "QZVRCOM\\5=COM5 QZVRCOM\\6=COM6", 0, "TIIwTIIW", "3:31 00 00 00", "", "2"},
+     IDS_SUCCESS, "QZVRCOM\\5=COM5 QZVRCOM\\6=COM6", 0, "TIIwWTIIW", "3:31 00 00 00", "", "2"},
     {"FailedLastSave", MAKER("Models") "[Models]\r\n" MODEL("QZVRCOM\\5") MODEL("QZVRCOM\\6"), nullptr, TRUE,
      IDS_SUCCESS, "QZVRCOM\\5=COM5 QZVRCOM\\6=COM6", 0, "TIIWTIIwW", "3:31 00 00 00", "setup 130", "4"},
     {"FailedSaveAfterAFailedDevice", MAKER("Models") "[Models]\r\n" MODEL("QZVRCOM\\5"), "QZVRCOM\\5", TRUE, IDS_ERROR,
@@ -82,7 +86,7 @@ const WalkCase c_cases[] = {
     // number cannot be forced gets none, and that value never enters the
     // working copy: the end of the walk restores the working copy alone.
     {"TemporaryValueNeverTakenIn", MAKER("Models") "[Models]\r\n" MODEL("QZVRCOM\\5") MODEL("QZVRCOM\\1"), nullptr,
-     TRUE, IDS_ERROR, "QZVRCOM\\5=COM5", 1, "TIIwIIW", "3:11 00 00 00", "util 53 1019 setup 130", "2", ERROR_NO_LOG_SPACE},
+     TRUE, IDS_ERROR, "QZVRCOM\\5=COM5", 1, "TIIwwIIW", "3:11 00 00 00", "util 53 1019 setup 130", "23", ERROR_NO_LOG_SPACE},
     // A driver refused for another reason than a missing device creates no
     // device; the number reserved for it is free again.
     {"RefusedDriverCreatesNoDevice", MAKER("Models") "[Models]\r\n" MODEL("QZVRCOM\\5"), "QZVRCOM\\5", TRUE,
@@ -92,9 +96,33 @@ const WalkCase c_cases[] = {
     {"FailureWithoutCode", MAKER("Models") "[Models]\r\n" MODEL("QZVRCOM\\5"), "QZVRCOM\\5", TRUE, IDS_ERROR, "", 1,
      "TIIW", "3:01 00 00 00", "util 53 31", "", ERROR_SUCCESS},
     // The restored value must be on disk before the journal goes: when its
-    // flush (after the journal's own) fails, the journal stays.
+    // flush (after the journal's own) fails, it is written once more, and
+    // when that is not flushed either, the journal stays.
     {"RestoreNotFlushed", MAKER("Models") "[Models]\r\n" MODEL("QZVRCOM\\6"), nullptr, TRUE, IDS_SUCCESS,
-     "QZVRCOM\\6=COM6", 0, "TIIW", "3:21 00 00 00", "comdb 19 29", "", ERROR_GEN_FAILURE, false, "2", true},
+     "QZVRCOM\\6=COM6", 0, "TIIWW", "3:21 00 00 00", "setup 130", "", ERROR_GEN_FAILURE, false, "2"},
+    {"RestoreNeverFlushed", MAKER("Models") "[Models]\r\n" MODEL("QZVRCOM\\6"), nullptr, TRUE, IDS_ERROR,
+     "QZVRCOM\\6=COM6", 0, "TIIWW", "3:21 00 00 00", "setup 130 setup 132", "", ERROR_GEN_FAILURE, false, "23", true},
+    // Each write-back is on disk before the next port's journal is written;
+    // one whose flush failed is written and flushed again first.
+    {"FlushedBeforeTheNextJournal", MAKER("Models") "[Models]\r\n" MODEL("QZVRCOM\\5") MODEL("QZVRCOM\\6"), nullptr,
+     TRUE, IDS_SUCCESS, "QZVRCOM\\5=COM5 QZVRCOM\\6=COM6", 0, "JFTIIWFJFTIIWF", "3:31 00 00 00", "", "",
+     ERROR_GEN_FAILURE, false, "", false, true},
+    {"UnflushedWriteBackRedoneFirst", MAKER("Models") "[Models]\r\n" MODEL("QZVRCOM\\5") MODEL("QZVRCOM\\6"), nullptr,
+     TRUE, IDS_SUCCESS, "QZVRCOM\\5=COM5 QZVRCOM\\6=COM6", 0, "JFTIIWfWFJFTIIWF", "3:31 00 00 00", "", "",
+     ERROR_GEN_FAILURE, false, "2", false, true},
+    // Another installer claims a number through the Ports class library
+    // while our temporary value stands: it gets our number, and our port
+    // none. The number stays claimed, held by its port. A number released
+    // meanwhile stays free.
+    {"OtherPortInTheFirstWindow", MAKER("Models") "[Models]\r\n" MODEL("QZVRCOM\\5"), nullptr, TRUE, IDS_ERROR,
+     "QZOTHER\\PORT=COM5", 1, "TIIW", "3:11 00 00 00", "util 53 1019", "", ERROR_NO_LOG_SPACE, false, "", false,
+     false, 5},
+    {"OtherPortInALaterWindow", MAKER("Models") "[Models]\r\n" MODEL("QZVRCOM\\5") MODEL("QZVRCOM\\6"), nullptr, TRUE,
+     IDS_ERROR, "QZVRCOM\\5=COM5 QZOTHER\\PORT=COM6", 1, "TIIWTIIW", "3:31 00 00 00", "util 53 1019", "",
+     ERROR_NO_LOG_SPACE, false, "", false, false, 6},
+    {"ReleasedInTheWindow", MAKER("Models") "[Models]\r\n" MODEL("QZVRCOM\\5"), nullptr, TRUE, IDS_SUCCESS,
+     "QZVRCOM\\5=COM5", 0, "TIIW", "3:11 00 00 00", "", "", ERROR_GEN_FAILURE, false, "", false, false, 5, 10,
+     {0x01, 0x02, 0x00, 0x00}},
 };
 
 void PrintTo(const WalkCase& test, std::ostream* pStream)
@@ -115,7 +143,13 @@ TEST_P(WalkTest, InstallsEachIdWithItsNumber)
     }
     m_log.m_failWrites = test.pszFailWrites;
     m_log.m_failFlushes = test.pszFailFlushes;
+    m_log.m_bLogJournal = test.bLogJournal;
+    if (!test.initial.empty()) {
+        ASSERT_TRUE(WriteArbiterValue(REG_BINARY, test.initial));
+    }
+    COtherInstaller other(m_log, test.nWindow, test.nReleaseDuring);
     EXPECT_EQ(test.bResult, Walk(test.pszBody == nullptr ? nullptr : PortsInf(test.pszBody).c_str()));
+    EXPECT_EQ(test.nReleaseDuring == 0 ? test.nWindow : 0, other.WaitForExit());
     EXPECT_EQ(test.nResultId, m_data.m_nResultId);
     EXPECT_EQ(0, m_data.m_bRebootRequired);
     EXPECT_EQ(test.pszDevices, Devices());

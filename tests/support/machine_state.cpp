@@ -1,6 +1,8 @@
 // Reads and compares the machine state a driver installation touches.
 #include "machine_state.h"
 
+#include <stdlib.h>
+
 #include <algorithm>
 
 namespace {
@@ -219,4 +221,24 @@ std::string EntryString(const MachineState& state, const char* pszName)
         return std::string();
     }
     return std::string(reinterpret_cast<const char*>(it->second.data.data()));
+}
+
+std::vector<std::string> DescribePortNameProblems(const MachineState& state)
+{
+    std::vector<std::string> lines;
+    std::vector<std::string> names;
+    for (const DeviceRecord& device : state.devices) {
+        if (device.portName.compare(0, 3, "COM") != 0) {
+            continue;
+        }
+        size_t nBit = static_cast<size_t>(atoi(device.portName.c_str() + 3) - 1);
+        if (nBit / 8 >= state.comDb.size() || !((state.comDb[nBit / 8] >> (nBit % 8)) & 1)) {
+            lines.push_back(device.portName + " not claimed");
+        }
+        if (std::find(names.begin(), names.end(), device.portName) != names.end()) {
+            lines.push_back(device.portName + " held twice");
+        }
+        names.push_back(device.portName);
+    }
+    return lines;
 }

@@ -41,6 +41,10 @@ std::vector<std::string> ListFiles(const std::string& folder);
 std::vector<std::string> DescribeDifferences(const MachineState& before, const MachineState& after,
                                              bool bWithPackageCopy = false);
 
+// One line per "PortName" that "ComDB" does not claim or that two devices
+// share ("COM12 not claimed", "COM12 held twice"); empty when none.
+std::vector<std::string> DescribePortNameProblems(const MachineState& state);
+
 // The devices of a service (compared without regard to case).
 std::vector<DeviceRecord> DevicesOfService(const MachineState& state, const char* pszService);
 bool HasService(const MachineState& state, const char* pszService);

@@ -53,6 +53,19 @@ DWORD RunPackageSetup(const char* pszArguments)
     return dwExitCode;
 }
 
+std::string ReadWholeFile(const std::string& path)
+{
+    std::string text;
+    FILE* pFile = fopen(path.c_str(), "rb");
+    for (int c = pFile != nullptr ? fgetc(pFile) : EOF; c != EOF; c = fgetc(pFile)) {
+        text += static_cast<char>(c);
+    }
+    if (pFile != nullptr) {
+        fclose(pFile);
+    }
+    return text;
+}
+
 namespace {
 
 typedef DWORD(WINAPI* GetModuleFileNameAProc)(HMODULE, LPSTR, DWORD);

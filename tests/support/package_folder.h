@@ -20,6 +20,9 @@ std::string PackageSetupPath();
 // returns its exit code, or 0x12345678 when it could not be run.
 DWORD RunPackageSetup(const char* pszArguments);
 
+// A file's whole content; empty when it cannot be read.
+std::string ReadWholeFile(const std::string& path);
+
 // While the object lives, an in-process run behaves as setup.exe started
 // from pszFolder (with a trailing backslash): pszFolder is the current
 // directory, and GetModuleFileNameA of the program answers pszFolder +

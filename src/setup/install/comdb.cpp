@@ -153,33 +153,32 @@ BOOL CComDB::Save()
     if (m_pData == nullptr) {
         return FALSE;
     }
+    // Others may claim or release numbers while the temporary value
+    // stands: their changes are kept, not overwritten.
     CRegistryKey hKey;
-    if (OpenArbiterKey(hKey) != ERROR_SUCCESS) {
-        return FALSE;
-    }
-    return RegSetValueExA(hKey.Get(), c_szArbiterValue, 0, m_dwType, m_pData, m_cbData) == ERROR_SUCCESS;
+    CHeapBlock current;
+    DWORD cbCurrent = 0;
+    DWORD dwType = 0;
+    return OpenArbiterKey(hKey) == ERROR_SUCCESS &&
+           QueryWholeValue(hKey.Get(), c_szArbiterValue, current, &cbCurrent, &dwType) == ERROR_SUCCESS &&
+           WriteBackOverCurrent(hKey.Get(), m_pData, m_cbData, static_cast<BYTE*>(current.Get()), cbCurrent,
+                                dwType) == ERROR_SUCCESS;
 }
 
-BOOL CComDB::MergeCurrentValue()
+BOOL CComDB::ReadCurrentValue()
 {
-    if (m_pData == nullptr) {
-        return FALSE;
-    }
-    CHeapBlock current(HeapAlloc(GetProcessHeap(), 0, m_cbData));
     CRegistryKey hKey;
-    if (!current.IsValid() || OpenArbiterKey(hKey) != ERROR_SUCCESS) {
-        return FALSE;
-    }
+    CHeapBlock current;
+    DWORD cbCurrent = 0;
     DWORD dwType = 0;
-    DWORD cbData = m_cbData;
-    BYTE* pCurrent = static_cast<BYTE*>(current.Get());
-    if (RegQueryValueExA(hKey.Get(), c_szArbiterValue, nullptr, &dwType, pCurrent, &cbData) != ERROR_SUCCESS ||
-        dwType != m_dwType || cbData != m_cbData) {
+    // A value that shrank cannot fill the working copy.
+    if (m_pData == nullptr || OpenArbiterKey(hKey) != ERROR_SUCCESS ||
+        QueryWholeValue(hKey.Get(), c_szArbiterValue, current, &cbCurrent, &dwType) != ERROR_SUCCESS ||
+        cbCurrent < m_cbData) {
         return FALSE;
     }
-    for (DWORD i = 0; i < m_cbData; ++i) {
-        m_pData[i] = static_cast<BYTE>(m_pData[i] | pCurrent[i]);
-    }
+    CopyMemory(m_pData, current.Get(), m_cbData);
+    m_dwType = dwType;
     return TRUE;
 }
 

@@ -26,12 +26,13 @@ public:
     // Writes a temporary value in which only nPort is free; nonzero only
     // when that write succeeded.
     BOOL ReservePort(DWORD nPort);
-    // Writes the working copy back.
+    // Writes the working copy back over what "ComDB" holds now, as the
+    // repair does (WriteBackOverCurrent), and flushes it to disk.
     BOOL Save();
-    // Adds the numbers that "ComDB" marks now to the working copy: the
-    // system's claims for ports whose number was not forced. Only while no
-    // temporary value stands.
-    BOOL MergeCurrentValue();
+    // Takes in what "ComDB" holds now, with its type: outside a reservation
+    // it is the truth, with every number claimed or released by anyone since
+    // the last write. Only while no temporary value stands.
+    BOOL ReadCurrentValue();
     // Nonzero when nPort lies in the bitmap and the working copy marks it.
     BOOL IsPortInUse(DWORD nPort) const;
     // Marks nPort free again in the working copy; the next Save writes it.

@@ -19,36 +19,25 @@ LONG ReadKeyValue(const char* pszKey, REGSAM samDesired, const char* pszName, CR
 
 // The current value descends from a temporary one written while the
 // stored bitmap was saved: every number the stored bitmap leaves free is
-// marked in use, over the stored bitmap's length. Only the reserved number
-// can have been claimed since, and any number may have been released.
-bool DescendsFromTemporary(const BYTE* pSaved, DWORD cbSaved, const BYTE* pCurrent)
+// marked in use, over the length both have. Only the reserved number can
+// have been claimed since, and any number may have been released.
+bool DescendsFromTemporary(const BYTE* pSaved, DWORD cbCompared, const BYTE* pCurrent)
 {
-    for (DWORD i = 0; i < cbSaved; ++i) {
+    for (DWORD i = 0; i < cbCompared; ++i) {
         if (static_cast<BYTE>(pSaved[i] | pCurrent[i]) != 0xFF) {
             return false;
         }
     }
-    return cbSaved != 0;
-}
-
-// Writes the stored bitmap back over the temporary value: the stored bytes
-// AND the current ones, so a number released since stays free and the
-// reserved number is marked only when the system claimed it. Bytes the
-// current value has beyond the stored ones are kept. The arbiter's hive is
-// flushed before the journal may go.
-LONG WriteBack(HKEY hArbiter, const BYTE* pSaved, DWORD cbSaved, BYTE* pCurrent, DWORD cbCurrent, DWORD dwType)
-{
-    for (DWORD i = 0; i < cbSaved; ++i) {
-        pCurrent[i] = static_cast<BYTE>(pSaved[i] & pCurrent[i]);
-    }
-    LONG nStatus = RegSetValueExA(hArbiter, SETUP_ARBITER_VALUE, 0, dwType, pCurrent, cbCurrent);
-    return nStatus == ERROR_SUCCESS ? RegFlushKey(hArbiter) : nStatus;
+    return cbCompared != 0;
 }
 
 // Acts on a stored bitmap: writes it back when "ComDB" descends from a
-// temporary value of its type, else leaves "ComDB" alone. A registry error
-// code; ERROR_SUCCESS when the copy may be deleted.
-LONG ApplyJournal(const BYTE* pSaved, DWORD cbSaved, DWORD dwSavedType)
+// temporary value, else leaves "ComDB" alone. The copy is judged by its bits
+// alone: another implementation of the arbiter may have rewritten the value
+// in another type or length meanwhile, and a temporary value left standing
+// would claim every number for good. A registry error code; ERROR_SUCCESS
+// when the copy may be deleted.
+LONG ApplyJournal(const BYTE* pSaved, DWORD cbSaved)
 {
     CRegistryKey hArbiter;
     CHeapBlock current;
@@ -61,18 +50,12 @@ LONG ApplyJournal(const BYTE* pSaved, DWORD cbSaved, DWORD dwSavedType)
         return nStatus == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : nStatus;
     }
     BYTE* pCurrent = static_cast<BYTE*>(current.Get());
-    // A value that grew since keeps its new bytes; one that shrank or
-    // changed its type was rewritten by someone else.
-    if (cbSaved > cbCurrent || dwSavedType != dwCurrentType) {
-        if (IsTraceEnabled(TRACE_ERROR)) {
-            TraceEvent(g_guidComdbComponent, 15, dwSavedType, cbSaved);
-        }
-    } else if (!DescendsFromTemporary(pSaved, cbSaved, pCurrent)) {
+    if (!DescendsFromTemporary(pSaved, cbSaved < cbCurrent ? cbSaved : cbCurrent, pCurrent)) {
         if (IsTraceEnabled(TRACE_FLOW)) {
             TraceEvent(g_guidComdbComponent, 14);
         }
     } else {
-        nStatus = WriteBack(hArbiter.Get(), pSaved, cbSaved, pCurrent, cbCurrent, dwCurrentType);
+        nStatus = WriteBackOverCurrent(hArbiter.Get(), pSaved, cbSaved, pCurrent, cbCurrent, dwCurrentType);
         if (nStatus == ERROR_SUCCESS && IsTraceEnabled(TRACE_FLOW)) {
             TraceEvent(g_guidComdbComponent, 13);
         }
@@ -133,17 +116,16 @@ void DeleteArbiterJournal()
     }
 }
 
-BOOL FlushArbiterValue()
+LONG WriteBackOverCurrent(HKEY hArbiter, const BYTE* pSaved, DWORD cbSaved, BYTE* pCurrent, DWORD cbCurrent,
+                          DWORD dwType)
 {
-    CRegistryKey hArbiter;
-    LONG nStatus = RegOpenKeyExA(HKEY_LOCAL_MACHINE, SETUP_ARBITER_KEY, 0, KEY_QUERY_VALUE, hArbiter.AddressOf());
-    if (nStatus == ERROR_SUCCESS) {
-        nStatus = RegFlushKey(hArbiter.Get());
+    for (DWORD i = 0; i < cbSaved && i < cbCurrent; ++i) {
+        pCurrent[i] = static_cast<BYTE>(pSaved[i] & pCurrent[i]);
     }
-    if (nStatus != ERROR_SUCCESS && IsTraceEnabled(TRACE_ERROR)) {
-        TraceEvent(g_guidComdbComponent, 19, static_cast<DWORD>(nStatus));
-    }
-    return nStatus == ERROR_SUCCESS;
+    LONG nStatus = RegSetValueExA(hArbiter, SETUP_ARBITER_VALUE, 0, dwType, pCurrent, cbCurrent);
+    // On disk before anything relies on it: the next port's journal, or
+    // the deletion of this one.
+    return nStatus == ERROR_SUCCESS ? RegFlushKey(hArbiter) : nStatus;
 }
 
 BOOL HasArbiterJournal()
@@ -170,7 +152,7 @@ BOOL RepairArbiter()
         return TRUE;
     }
     if (nStatus == ERROR_SUCCESS) {
-        nStatus = ApplyJournal(static_cast<BYTE*>(saved.Get()), cbSaved, dwType);
+        nStatus = ApplyJournal(static_cast<BYTE*>(saved.Get()), cbSaved);
     }
     if (nStatus != ERROR_SUCCESS) {
         if (IsTraceEnabled(TRACE_ERROR)) {

@@ -17,8 +17,13 @@ BOOL WriteArbiterJournal(const BYTE* pData, DWORD cbData, DWORD dwType);
 // in it. A failure is only traced: the next run's repair discards a stale
 // copy.
 void DeleteArbiterJournal();
-// Writes the "ComDB" value's hive to disk; FALSE when that failed.
-BOOL FlushArbiterValue();
+// Writes pSaved back over the current "ComDB" value pCurrent (cbCurrent
+// bytes, of type dwType, which it keeps): pSaved AND pCurrent over the
+// shorter length, the current value's extra bytes kept, so that a number
+// released meanwhile stays free and one claimed meanwhile only where pSaved
+// claims it too. Then flushes the arbiter key to disk. A registry error code.
+LONG WriteBackOverCurrent(HKEY hArbiter, const BYTE* pSaved, DWORD cbSaved, BYTE* pCurrent, DWORD cbCurrent,
+                          DWORD dwType);
 // Nonzero while a stored bitmap exists: a walk was interrupted, and the
 // installation it belonged to is not finished.
 BOOL HasArbiterJournal();

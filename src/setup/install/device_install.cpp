@@ -73,11 +73,10 @@ DWORD ReadComNumber(const unsigned char* pszText)
 // What the walk carries from line to line.
 struct WalkState {
     BOOL bRebootRequired;
-    // The last write of the working copy failed: the registry may still
-    // hold a temporary value that claims every COM number.
+    // The last write-back of the working copy failed or was not flushed:
+    // the registry, or the disk, may still hold a temporary value that
+    // claims every COM number.
     BOOL bSavePending;
-    // A reservation was made, and with it the journal written.
-    BOOL bReserved;
 };
 
 // Writes the working copy back after a reservation and notes whether that
@@ -118,27 +117,43 @@ bool CheckPortNumber(CDialogData* pData, const char* pszHardwareId, DWORD nPort,
     return count.nWanted != 0 || !count.bComplete;
 }
 
+// Reserves nPort for the next installation; nonzero when its temporary
+// value was written. *pbMarkedHere tells whether the working copy took the
+// number in here, also when that write failed. While the last write-back is
+// not known to be on disk nothing is reserved: the journal of this port
+// could reach the disk beside the previous port's temporary value, whose
+// repair would then keep this number claimed by nothing.
+BOOL ReservePortAfterSave(CComDB& comDb, DWORD nPort, WalkState* pWalk, bool* pbMarkedHere)
+{
+    if (pWalk->bSavePending) {
+        SaveAfterReservation(comDb, pWalk);
+    }
+    *pbMarkedHere = false;
+    // Outside a reservation "ComDB" is the truth: numbers claimed or
+    // released by anyone since the last write are taken in first.
+    if (pWalk->bSavePending || !comDb.ReadCurrentValue()) {
+        return FALSE;
+    }
+    BOOL bWasInUse = comDb.IsPortInUse(nPort);
+    BOOL bReserved = comDb.ReservePort(nPort);
+    *pbMarkedHere = !bWasInUse && comDb.IsPortInUse(nPort);
+    return bReserved;
+}
+
 // Installs the device of one hardware ID with its COM number forced. FALSE
 // when the installation failed.
 BOOL InstallForcedPort(CDialogData* pData, const char* pszHardwareId, DWORD nPort, const char* pszInfPath,
                        CComDB& comDb, WalkState* pWalk)
 {
-    BOOL bWasInUse = comDb.IsPortInUse(nPort);
-    BOOL bReserved = comDb.ReservePort(nPort);
-    // Marked by this reservation, also when its temporary write failed.
-    bool bMarkedHere = !bWasInUse && comDb.IsPortInUse(nPort);
-    pWalk->bReserved = pWalk->bReserved || bMarkedHere;
+    bool bMarkedHere = false;
+    BOOL bReserved = ReservePortAfterSave(comDb, nPort, pWalk, &bMarkedHere);
     BOOL bInstalled = InstallDeviceDriver(pszHardwareId, pszInfPath, &pWalk->bRebootRequired);
     DWORD dwError = GetFailureError();
-    // A port whose number was not forced took what the system gave it;
-    // the next write of the working copy must not mark that number free.
-    // Not while a temporary value may still stand: it claims every number.
-    if (!bReserved && !pWalk->bSavePending) {
-        comDb.MergeCurrentValue();
-    }
-    // A number no device took is free again, released by the next write.
+    // A number none of our devices took is free again, released by the next
+    // write, unless another port has it: one installed meanwhile by someone
+    // else, which the temporary value made take this number.
     bool bHeld = bInstalled && CheckPortNumber(pData, pszHardwareId, nPort, comDb);
-    if (bMarkedHere && !bHeld) {
+    if (bMarkedHere && !bHeld && !IsPortNameInUse(nPort)) {
         comDb.ReleasePort(nPort);
     }
     if (bReserved) {
@@ -241,7 +256,7 @@ BOOL InstallDevicesFromInf(CDialogData* pData, const char* pszInfPath)
         pData->m_nResultId = IDS_ERROR;
         return FALSE;
     }
-    WalkState walk = {FALSE, FALSE, FALSE};
+    WalkState walk = {FALSE, FALSE};
     do {
         char szSection[SETUP_PATH_LENGTH] = "";
         if (!ReadModelsSectionName(&manufacturer, szSection)) {
@@ -258,9 +273,8 @@ BOOL InstallDevicesFromInf(CDialogData* pData, const char* pszInfPath)
         // vendor would get one. The run must not pass for a success, and
         // the stored copy stays for the next run's repair.
         pData->m_nResultId = IDS_ERROR;
-    } else if (!walk.bReserved || FlushArbiterValue()) {
-        // The restored value is on disk before the journal may go; one
-        // that could not be flushed keeps it for the next run.
+    } else {
+        // Every write-back was flushed to disk: the journal may go.
         DeleteArbiterJournal();
     }
     return TRUE;

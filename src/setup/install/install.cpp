@@ -11,6 +11,7 @@
 #include "../app/messages.h"
 #include "../trace/trace.h"
 #include "device_install.h"
+#include "package_check.h"
 
 namespace {
 
@@ -36,60 +37,65 @@ bool BuildTargetPath(const CDialogData* pData, UINT nStringId, char* pszPath)
     return BuildPath(pszPath, pData->m_szTargetDir, szFileName);
 }
 
-// Copies one file of the source folder over whatever the target holds.
-void CopyPackageFile(const CDialogData* pData, const char* pszFileName)
+// Copies pszSource over whatever pszTarget holds. A file that cannot be
+// copied ends the install: the package staged would be partly another
+// release's. The log names the file and the error.
+bool CopyPackageFileTo(const char* pszSource, const char* pszTarget)
 {
-    char szSource[SETUP_PATH_LENGTH];
-    char szTarget[SETUP_PATH_LENGTH];
-    if (!BuildPath(szSource, pData->m_szSourceDir, pszFileName) ||
-        !BuildPath(szTarget, pData->m_szTargetDir, pszFileName)) {
-        if (IsTraceEnabled(TRACE_ERROR)) {
-            TraceEvent(g_guidSetupComponent, 120, pszFileName);
-        }
-        return;
-    }
     if (IsTraceEnabled(TRACE_FLOW)) {
-        TraceEvent(g_guidSetupComponent, 38, pszFileName, szTarget);
+        TraceEvent(g_guidSetupComponent, 38, pszSource, pszTarget);
     }
     // A read-only or hidden copy left by an earlier installation must not
     // stop the overwrite; a target that does not exist yet fails here.
-    if (!SetFileAttributesA(szTarget, FILE_ATTRIBUTE_NORMAL)) {
+    if (!SetFileAttributesA(pszTarget, FILE_ATTRIBUTE_NORMAL)) {
         TraceLastError(g_guidSetupComponent, 39);
     }
-    if (!CopyFileA(szSource, szTarget, FALSE)) {
-        TraceLastError(g_guidSetupComponent, 40);
+    if (CopyFileA(pszSource, pszTarget, FALSE)) {
+        return true;
     }
+    if (IsTraceEnabled(TRACE_ERROR)) {
+        TraceEvent(g_guidSetupComponent, 150, pszSource, GetFailureError(), pszTarget);
+    }
+    return false;
 }
 
-// The run log and its older generation live in the target folder: a copy
-// found in a release folder must not replace the machine's own log.
-bool IsRunLogName(const char* pszFileName)
+// One file of the package, from the source folder to the target folder.
+bool CopyPackageFile(const char* pszSourceDir, const char* pszName, const void* pContext)
 {
-    return lstrcmpiA(pszFileName, "setup.log") == 0 || lstrcmpiA(pszFileName, "setup.old.log") == 0;
-}
-
-// Copies every file (no subfolder) of the source folder to the target,
-// but the run log.
-void CopyPackage(const CDialogData* pData)
-{
-    CreateDirectoryA(pData->m_szTargetDir, nullptr);
-    char szPattern[SETUP_PATH_LENGTH];
-    if (!BuildPath(szPattern, pData->m_szSourceDir, "*.*")) {
+    const CDialogData* pData = static_cast<const CDialogData*>(pContext);
+    char szSource[SETUP_PATH_LENGTH];
+    char szTarget[SETUP_PATH_LENGTH];
+    if (!BuildPath(szSource, pszSourceDir, pszName) || !BuildPath(szTarget, pData->m_szTargetDir, pszName)) {
         if (IsTraceEnabled(TRACE_ERROR)) {
-            TraceEvent(g_guidSetupComponent, 122, pData->m_szSourceDir);
+            TraceEvent(g_guidSetupComponent, 120, pszName);
         }
-        return;
+        return false;
     }
-    WIN32_FIND_DATAA findData;
-    CFindHandle find(FindFirstFileA(szPattern, &findData));
-    if (!find.IsValid()) {
-        return;
+    return CopyPackageFileTo(szSource, szTarget);
+}
+
+// Copies exactly the package: the program itself, under the name its
+// uninstall command uses, the two INF files and every file they name.
+// Nothing else of the release folder, which may be a Downloads folder
+// full of a user's own files, goes into the Windows folder.
+bool CopyPackage(const CDialogData* pData)
+{
+    // Started from the package copy itself: it is in place already.
+    if (lstrcmpiA(pData->m_szSourceDir, pData->m_szTargetDir) == 0) {
+        return true;
     }
-    do {
-        if ((findData.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 && !IsRunLogName(findData.cFileName)) {
-            CopyPackageFile(pData, findData.cFileName);
+    CreateDirectoryA(pData->m_szTargetDir, nullptr);
+    char szProgram[SETUP_PATH_LENGTH];
+    char szTarget[SETUP_PATH_LENGTH];
+    DWORD nLength = GetModuleFileNameA(nullptr, szProgram, SETUP_PATH_LENGTH);
+    if (nLength == 0 || nLength >= SETUP_PATH_LENGTH || !BuildPath(szTarget, pData->m_szTargetDir, "setup.exe")) {
+        if (IsTraceEnabled(TRACE_ERROR)) {
+            TraceEvent(g_guidSetupComponent, 120, "setup.exe");
         }
-    } while (FindNextFileA(find.Get(), &findData));
+        return false;
+    }
+    return CopyPackageFileTo(szProgram, szTarget) &&
+           VisitPackageFiles(pData->m_szSourceDir, CopyPackageFile, pData);
 }
 
 // Pre-installs the bus driver package from the target folder. On failure
@@ -161,7 +167,12 @@ int CDialogData::Install()
         return 0;
     }
     StepProgress();
-    CopyPackage(this);
+    // The old installation, if there was one, is gone by now: the -1 of
+    // this result reports it.
+    if (!CopyPackage(this)) {
+        m_nResultId = IDS_ERROR;
+        return 0;
+    }
     StepProgress();
     if (!PreinstallBusDriver(this)) {
         m_nResultId = IDS_ERROR;

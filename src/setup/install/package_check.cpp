@@ -36,7 +36,7 @@ bool ReportMissing(const char* pszName)
     return false;
 }
 
-bool IsNamedFilePresent(const char* pszFolder, const char* pszName)
+bool IsNamedFilePresent(const char* pszFolder, const char* pszName, const void*)
 {
     char szPath[SETUP_PATH_LENGTH];
     return IsFileIn(pszFolder, pszName, szPath) || ReportMissing(pszName);
@@ -44,7 +44,8 @@ bool IsNamedFilePresent(const char* pszFolder, const char* pszName)
 
 // Every file a [SourceDisksFiles] section lists: the key of each line, or
 // its only field when it has no key.
-bool AreSourceFilesPresent(HINF hInf, const char* pszFolder, const char* pszSection)
+bool VisitSourceFiles(HINF hInf, const char* pszFolder, const char* pszSection, PackageFileVisitor pfnVisit,
+                      const void* pContext)
 {
     INFCONTEXT line;
     if (!SetupFindFirstLineA(hInf, pszSection, nullptr, &line)) {
@@ -56,17 +57,17 @@ bool AreSourceFilesPresent(HINF hInf, const char* pszFolder, const char* pszSect
             !SetupGetStringFieldA(&line, 1, szName, SETUP_PATH_LENGTH, nullptr)) {
             return ReportMissing(pszSection);
         }
-        if (!IsNamedFilePresent(pszFolder, szName)) {
+        if (!pfnVisit(pszFolder, szName, pContext)) {
             return false;
         }
     } while (SetupFindNextLine(&line, &line));
     return true;
 }
 
-bool AreInfFilesPresent(HINF hInf, const char* pszFolder)
+bool VisitInfFiles(HINF hInf, const char* pszFolder, PackageFileVisitor pfnVisit, const void* pContext)
 {
     for (const char* pszSection : c_apszFileSections) {
-        if (!AreSourceFilesPresent(hInf, pszFolder, pszSection)) {
+        if (!VisitSourceFiles(hInf, pszFolder, pszSection, pfnVisit, pContext)) {
             return false;
         }
     }
@@ -75,7 +76,7 @@ bool AreInfFilesPresent(HINF hInf, const char* pszFolder)
         char szName[SETUP_PATH_LENGTH] = "";
         if (SetupFindFirstLineA(hInf, "Version", pszKey, &line) &&
             SetupGetStringFieldA(&line, 1, szName, SETUP_PATH_LENGTH, nullptr) && szName[0] != '\0' &&
-            !IsNamedFilePresent(pszFolder, szName)) {
+            !pfnVisit(pszFolder, szName, pContext)) {
             return false;
         }
     }
@@ -84,7 +85,7 @@ bool AreInfFilesPresent(HINF hInf, const char* pszFolder)
 
 } // namespace
 
-BOOL IsPackageComplete(const char* pszSourceDir)
+BOOL VisitPackageFiles(const char* pszSourceDir, PackageFileVisitor pfnVisit, const void* pContext)
 {
     static const UINT s_anInfNames[] = {IDS_BUS_INF, IDS_FUNCTION_INF};
     for (UINT nStringId : s_anInfNames) {
@@ -94,6 +95,9 @@ BOOL IsPackageComplete(const char* pszSourceDir)
         if (!IsFileIn(pszSourceDir, szName, szPath)) {
             return ReportMissing(szName);
         }
+        if (!pfnVisit(pszSourceDir, szName, pContext)) {
+            return FALSE;
+        }
         CInfHandle hInf(SetupOpenInfFileA(szPath, nullptr, INF_STYLE_WIN4, nullptr));
         if (!hInf.IsValid()) {
             if (IsTraceEnabled(TRACE_ERROR)) {
@@ -101,9 +105,14 @@ BOOL IsPackageComplete(const char* pszSourceDir)
             }
             return FALSE;
         }
-        if (!AreInfFilesPresent(hInf.Get(), pszSourceDir)) {
+        if (!VisitInfFiles(hInf.Get(), pszSourceDir, pfnVisit, pContext)) {
             return FALSE;
         }
     }
     return TRUE;
+}
+
+BOOL IsPackageComplete(const char* pszSourceDir)
+{
+    return VisitPackageFiles(pszSourceDir, IsNamedFilePresent, nullptr);
 }

@@ -102,3 +102,24 @@ void CountPortNames(const char* pszHardwareId, DWORD nPort, PortNameCount* pCoun
         pCount->bComplete = false;
     }
 }
+
+bool IsPortNameInUse(DWORD nPort)
+{
+    char szWanted[SETUP_PATH_LENGTH] = "";
+    StringCchPrintfA(szWanted, SETUP_PATH_LENGTH, "COM%lu", static_cast<unsigned long>(nPort));
+    CDeviceList list(SetupDiGetClassDevsA(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES));
+    if (!list.IsValid()) {
+        return true;
+    }
+    SP_DEVINFO_DATA device = {};
+    device.cbSize = sizeof(device);
+    for (DWORD nIndex = 0; SetupDiEnumDeviceInfo(list.Get(), nIndex, &device); ++nIndex) {
+        char szName[SETUP_PATH_LENGTH] = "";
+        ReadPortName(list.Get(), &device, szName);
+        if (_mbsicmp(reinterpret_cast<const unsigned char*>(szName),
+                     reinterpret_cast<const unsigned char*>(szWanted)) == 0) {
+            return true;
+        }
+    }
+    return false;
+}

@@ -16,3 +16,7 @@ struct PortNameCount {
 // Counts the present devices with pszHardwareId and those of them named
 // "COM<nPort>".
 void CountPortNames(const char* pszHardwareId, DWORD nPort, PortNameCount* pCount);
+// Whether any device at all, of any class, present or not, has "PortName"
+// "COM<nPort>"; also true when the devices cannot be listed, so that a
+// number nobody can vouch for stays claimed.
+bool IsPortNameInUse(DWORD nPort);
