@@ -11,6 +11,7 @@
 #include <strsafe.h>
 
 #include "../install/comdb_journal.h"
+#include "../install/install_record.h"
 #include "../install/package_check.h"
 #include "../install/unfinished_devices.h"
 #include "../trace/run_log.h"
@@ -75,6 +76,16 @@ bool FillSourceFolder(CDialogData* pData)
         // Multibyte-aware: a trail byte equal to '\' is not a separator.
         pSeparator = _mbsrchr(reinterpret_cast<unsigned char*>(pData->m_szSourceDir), '\\');
     }
+    // A folder the ANSI code page cannot spell comes back as a look-alike
+    // (best fit: "C:\pkga" for "C:\pkg" + a-macron), which may hold another
+    // package: it is refused, never read.
+    wchar_t szWide[SETUP_PATH_LENGTH] = L"";
+    DWORD dwWide = GetModuleFileNameW(nullptr, szWide, SETUP_PATH_LENGTH);
+    if (pSeparator != nullptr &&
+        (dwWide == 0 || dwWide >= SETUP_PATH_LENGTH || !IsSpelledAlike(pData->m_szSourceDir, szWide))) {
+        if (IsTraceEnabled(TRACE_ERROR)) TraceEvent(g_guidSetupComponent, 170, pData->m_szSourceDir);
+        pSeparator = nullptr;
+    }
     if (pSeparator == nullptr) {
         pData->m_szSourceDir[0] = '\0';
         if (IsTraceEnabled(TRACE_ERROR)) TraceEvent(g_guidSetupComponent, 123, static_cast<DWORD>(dwLength));
@@ -133,6 +144,7 @@ int RunSetup()
 {
     CDialogData data;
     InitCommonControls();
+    UseShowableLanguage();
 
     int nArguments = 0;
     CLocalMemory<LPWSTR> arguments(CommandLineToArgvW(GetCommandLineW(), &nArguments));
@@ -144,13 +156,9 @@ int RunSetup()
     arguments.Reset();
 
     if (switches.bQuery) {
-        int nInstalled = IsDriverInstalled();
-        // An install killed inside its port walk is not an installation:
-        // a deployment tool must run it again.
-        if (nInstalled && HasArbiterJournal()) {
-            if (IsTraceEnabled(TRACE_FLOW)) TraceEvent(g_guidComdbComponent, 20);
-            nInstalled = 0;
-        }
+        // Only a finished installation counts: a deployment tool must run
+        // an interrupted or failed one again.
+        int nInstalled = IsInstallationFinished();
         if (IsTraceEnabled(TRACE_FLOW)) TraceEvent(g_guidSetupComponent, 14, static_cast<DWORD>(nInstalled));
         return nInstalled ? 1 : 0;
     }

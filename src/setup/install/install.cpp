@@ -11,6 +11,7 @@
 #include "../app/messages.h"
 #include "../trace/trace.h"
 #include "device_install.h"
+#include "install_record.h"
 
 namespace {
 
@@ -160,6 +161,12 @@ int CDialogData::Install()
     if (m_bInstalled && !Uninstall(0, 1)) {
         return 0;
     }
+    // The record of a finished install goes before the first change: a run
+    // that ends half-way must never pass for an installation.
+    if (!DeleteInstallRecord()) {
+        m_nResultId = IDS_ERROR;
+        return 0;
+    }
     StepProgress();
     CopyPackage(this);
     StepProgress();
@@ -173,6 +180,8 @@ int CDialogData::Install()
     }
     StepProgress();
     RegisterUninstallEntry(this);
+    // The very last step: only now does the detection rule say "installed".
+    FinishInstall(this);
     return 0;
 }
 

@@ -11,8 +11,15 @@ struct PortNameCount {
     DWORD nWanted;                     // of those, named COM<n> as wanted
     bool bComplete;                    // every device was seen and its name read
     char szOther[SETUP_PATH_LENGTH];   // the first other name; empty for none
+    bool bProblem;                     // a device does not work, or its status is unknown
+    bool bRestart;                     // a device works only after a restart
 };
 
 // Counts the present devices with pszHardwareId and those of them named
 // "COM<nPort>".
 void CountPortNames(const char* pszHardwareId, DWORD nPort, PortNameCount* pCount);
+
+// Reads the device's status through the configuration manager and notes a
+// problem (traced with its code and meaning, naming pszPort) or a needed
+// restart in pCount.
+void ReadPortStatus(DWORD dnDevice, const char* pszPort, PortNameCount* pCount);
