@@ -19,7 +19,7 @@ const char ONLY_TRACED[] = "uninstall clean-up steps are only traced; the run go
 const char ENTRY_NOT_REPORTED[] = "the installed-programs entry is not reported when it cannot be written";
 
 const char KEY_LEFT[] = "a program key left because its emptiness could not be checked is deleted by the next run";
-const char EMPTY_KEY_LEFT[] = "an empty program key that could not be deleted is deleted by the next run";
+const char EMPTY_KEY_LEFT[] = "an empty program key left by a failed deletion is deleted by the next run";
 const char INF_AS_READ[] = "the INF is taken as the system reads it: a line or section it cannot read is skipped";
 
 #define INSTALL_ACCEPTS                                                                                       \
@@ -38,6 +38,8 @@ const AcceptedDifference REINSTALL_ACCEPTED[] = {INSTALL_ACCEPTS,
                                                  {nullptr, nullptr, nullptr}};
 const AcceptedDifference UNINSTALL_ACCEPTED[] = {{"RegQueryInfoKeyA", "program key", KEY_LEFT},
                                                  {"RegDeleteKeyA", "program key", EMPTY_KEY_LEFT},
+                                                 {"RegOpenKeyExA", "program key", EMPTY_KEY_LEFT},
+                                                 {"RegDeleteValueA", "program key", EMPTY_KEY_LEFT},
                                                  {nullptr, "device ", ONLY_TRACED},
                                                  {nullptr, "COM numbers", ONLY_TRACED},
                                                  {nullptr, "service ", ONLY_TRACED},

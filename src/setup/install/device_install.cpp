@@ -87,11 +87,14 @@ ULONGLONG RankDecoration(const char* pszDecoration)
     if (*pszText != '\0') {
         return 0;
     }
-    if (!VerifyOsVersion(anField, VER_GREATER_EQUAL)) {
+    // No version, product type or suite at all: every 64-bit system.
+    if ((anField[0] | anField[1] | anField[2] | anField[3] | anField[4]) != 0 &&
+        !VerifyOsVersion(anField, VER_GREATER_EQUAL)) {
         return 0;
     }
-    return nRank << 60 | static_cast<ULONGLONG>(anField[0] & 0xFFFFF) << 40 |
-           static_cast<ULONGLONG>(anField[1] & 0xFFFF) << 24 | (anField[4] & 0xFFFFFF);
+    // Not newer than this system: each part fits its place.
+    return nRank << 60 | static_cast<ULONGLONG>(anField[0]) << 40 | static_cast<ULONGLONG>(anField[1]) << 24 |
+           anField[4];
 }
 
 // Reads the models section name of a [Manufacturer] line: field 1, followed

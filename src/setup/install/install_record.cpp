@@ -26,27 +26,19 @@ ServiceState GetServiceState(UINT nStringId, char* pszName)
     CServiceHandle hManager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
     CServiceHandle hService(OpenServiceA(hManager.Get(), pszName, SERVICE_CHANGE_CONFIG));
     // Every field SERVICE_NO_CHANGE or null: the call changes nothing.
-    if (hService.IsValid() && ChangeServiceConfigA(hService.Get(), SERVICE_NO_CHANGE, SERVICE_NO_CHANGE,
-                                                   SERVICE_NO_CHANGE, nullptr, nullptr, nullptr, nullptr, nullptr,
-                                                   nullptr, nullptr)) {
-        return SERVICE_LIVE;
+    DWORD dwError = ERROR_SUCCESS;
+    if (!hService.IsValid() || !ChangeServiceConfigA(hService.Get(), SERVICE_NO_CHANGE, SERVICE_NO_CHANGE,
+                                                     SERVICE_NO_CHANGE, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                                     nullptr, nullptr)) {
+        dwError = GetLastError();
     }
-    DWORD dwError = GetLastError();
-    if (dwError == ERROR_ACCESS_DENIED) {
+    if (dwError == ERROR_SUCCESS || dwError == ERROR_ACCESS_DENIED) {
         return SERVICE_LIVE;
     }
     if (dwError == ERROR_SERVICE_DOES_NOT_EXIST) {
         return SERVICE_ABSENT;
     }
     return dwError == ERROR_SERVICE_MARKED_FOR_DELETE ? SERVICE_MARKED : SERVICE_UNKNOWN;
-}
-
-bool HasInstallRecord()
-{
-    CRegistryKey hKey;
-    return RegOpenKeyExA(HKEY_LOCAL_MACHINE, SETUP_PROGRAM_KEY, 0, KEY_QUERY_VALUE, hKey.AddressOf()) ==
-               ERROR_SUCCESS &&
-           RegQueryValueExA(hKey.Get(), SETUP_RECORD_VALUE, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
 }
 
 } // namespace
@@ -76,18 +68,18 @@ void FinishInstall(CDialogData* pData)
     if (pData->m_nResultId != IDS_SUCCESS) {
         return;
     }
-    // A journal whose deletion failed: the query would say "not installed".
-    if (HasArbiterJournal()) {
-        if (IsTraceEnabled(TRACE_ERROR)) {
-            TraceEvent(g_guidSetupComponent, 175);
-        }
-        pData->m_nResultId = IDS_ERROR;
-        return;
-    }
+    // What would make the query say "not installed" makes the run fail
+    // too: a journal whose deletion failed, or no driver service at all
+    // (an INF whose models the walk could not read).
+    LONG nStatus = ERROR_ALREADY_EXISTS;
     CRegistryKey hKey;
+    if (!CheckDriverServices(nullptr)) {
+        nStatus = ERROR_SERVICE_DOES_NOT_EXIST;
+    } else if (!HasArbiterJournal()) {
+        nStatus = RegCreateKeyExA(HKEY_LOCAL_MACHINE, SETUP_PROGRAM_KEY, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                  KEY_SET_VALUE, nullptr, hKey.AddressOf(), nullptr);
+    }
     DWORD dwFinished = 1;
-    LONG nStatus = RegCreateKeyExA(HKEY_LOCAL_MACHINE, SETUP_PROGRAM_KEY, 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                   KEY_SET_VALUE, nullptr, hKey.AddressOf(), nullptr);
     if (nStatus == ERROR_SUCCESS) {
         nStatus = RegSetValueExA(hKey.Get(), SETUP_RECORD_VALUE, 0, REG_DWORD,
                                  reinterpret_cast<const BYTE*>(&dwFinished), sizeof(dwFinished));
@@ -127,7 +119,9 @@ int CheckDriverServices(CDialogData* pData)
 
 int IsInstallationFinished()
 {
-    if (!IsDriverInstalled() || !HasInstallRecord()) {
+    if (!IsDriverInstalled() ||
+        RegGetValueA(HKEY_LOCAL_MACHINE, SETUP_PROGRAM_KEY, SETUP_RECORD_VALUE, RRF_RT_ANY, nullptr, nullptr,
+                     nullptr) != ERROR_SUCCESS) {
         return 0;
     }
     // An install killed inside its port walk left its journal.
