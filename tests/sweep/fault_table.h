@@ -115,6 +115,7 @@
     X("kernel32.dll", GetModuleFileNameW, ZERO, ERROR_ACCESS_DENIED, NONE, NONE, 0, nullptr) \
     X("kernel32.dll", MultiByteToWideChar, ZERO, ERROR_INSUFFICIENT_BUFFER, NONE, NONE, 0, nullptr) \
     X("advapi32.dll", ChangeServiceConfigA, ZERO, ERROR_ACCESS_DENIED, NONE, NONE, 0, nullptr) \
+    X("advapi32.dll", RegGetValueA, CODE, ERROR_ACCESS_DENIED, NONE, NONE, 0, nullptr) \
     R("kernel32.dll", IsWow64Process, ZERO, ERROR_ACCESS_DENIED, NONE, NONE, 0, nullptr) \
     R("kernel32.dll", IsWow64Process2, ZERO, ERROR_ACCESS_DENIED, NONE, NONE, 0, nullptr) \
     R("cfgmgr32.dll", CM_Get_DevNode_Status, CODE, CR_FAILURE, NONE, NONE, 0, nullptr) \

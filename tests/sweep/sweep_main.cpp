@@ -71,7 +71,7 @@ const char* const c_apszUnchanging[] = {
     "SetupDiGetDeviceInstallParamsA", "SetupGetNonInteractiveMode", "SetupSetNonInteractiveMode", "fopen",
     "setvbuf", "fclose", "fgets", "WriteFile", "WideCharToMultiByte", "ProcessIdToSessionId", "GetUserNameA",
     "GetProcessWindowStation", "GetUserObjectInformationA", "IsWow64Process", "CMP_WaitNoPendingInstallEvents",
-    "ComDBClose", "GetModuleFileNameW", "MultiByteToWideChar", "IsWow64Process2", "CM_Get_DevNode_Status",
+    "ComDBClose", "GetModuleFileNameW", "MultiByteToWideChar", "RegGetValueA", "IsWow64Process2", "CM_Get_DevNode_Status",
     // Every field SERVICE_NO_CHANGE: it asks whether the service is marked for deletion.
     "ChangeServiceConfigA",
 };

@@ -144,7 +144,6 @@ int RunSetup()
 {
     CDialogData data;
     InitCommonControls();
-    UseShowableLanguage();
 
     int nArguments = 0;
     CLocalMemory<LPWSTR> arguments(CommandLineToArgvW(GetCommandLineW(), &nArguments));
@@ -162,6 +161,8 @@ int RunSetup()
         if (IsTraceEnabled(TRACE_FLOW)) TraceEvent(g_guidSetupComponent, 14, static_cast<DWORD>(nInstalled));
         return nInstalled ? 1 : 0;
     }
+    // Every box and log line from here on can be read.
+    UseShowableLanguage();
     if (switches.bUninstall) {
         data.m_bInstall = 0;
     }
