@@ -16,9 +16,9 @@ class CDialogData;
 // it. FALSE when the record may still be there: the run must not go on.
 BOOL DeleteInstallRecord();
 
-// The end of an install whose result is still "Success": the arbiter's
-// journal must be gone and the record written; otherwise the result
-// becomes "Error" and the trace says why.
+// The end of an install whose result is still "Success": a driver service
+// must stand, the arbiter's journal be gone and the record written;
+// otherwise the result becomes "Error" and the trace says why.
 void FinishInstall(CDialogData* pData);
 
 // Looks at both driver services; nonzero when one is installed and not
