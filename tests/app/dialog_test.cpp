@@ -114,9 +114,11 @@ TEST(SetupDialog, MessagesBeforeInitialisationAreIgnored)
 // CreateThread that makes the worker but never lets it run, so the dialog
 // stays in its working state for as long as the test needs.
 HANDLE g_hHeldWorker = nullptr;
+int g_nWorkersCreated = 0;
 decltype(&CreateThread) g_pfnCreateThread = nullptr;
 HANDLE WINAPI CreateHeldThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE, LPVOID, DWORD, LPDWORD pdwId)
 {
+    ++g_nWorkersCreated;
     // The import slot is patched: create through the saved original.
     g_hHeldWorker = g_pfnCreateThread(nullptr, 0, [](LPVOID) -> DWORD { return 0; }, nullptr, CREATE_SUSPENDED, pdwId);
     return g_hHeldWorker;
@@ -131,12 +133,22 @@ TEST(SetupDialog, CloseRequestsWhileWorkingAreIgnored)
     CMessageBoxRecorder boxes;
     CDialogData data;
     CTestDialog dialog(&data);
+    HANDLE hFirst = nullptr;
+    int nWorkers = 0;
     {
         CIatPatch create("kernel32.dll", "CreateThread", reinterpret_cast<void*>(CreateHeldThread));
         g_pfnCreateThread = reinterpret_cast<decltype(&CreateThread)>(create.Original());
         CIatPatch resume("kernel32.dll", "ResumeThread", reinterpret_cast<void*>(KeepSuspended));
+        g_nWorkersCreated = 0;
         dialog.Command(IDOK);
+        // A second OK (a double click, a posted command) starts no second
+        // worker on the same run record.
+        hFirst = data.m_hThread;
+        dialog.Command(IDOK);
+        nWorkers = g_nWorkersCreated;
     }
+    EXPECT_EQ(1, nWorkers);
+    EXPECT_EQ(hFirst, data.m_hThread);
     ASSERT_NE(nullptr, data.m_hThread);
     EXPECT_FALSE(IsWindowEnabled(dialog.Item(IDOK)));
     EXPECT_FALSE(IsWindowEnabled(dialog.Item(IDCANCEL)));
@@ -498,6 +510,53 @@ TEST(JapaneseDialog, SystemMenuItemAndResultBoxUseTheJapaneseTable)
     SendMessageA(second.m_hWnd, WM_SETUP_DONE, 0, 0);
     ASSERT_EQ(2u, boxes.m_boxes.size());
     EXPECT_EQ(u8"Success\n\n完了するには Windows を再起動してください。", ConvertAnsiToUtf8(boxes.m_boxes[1].text));
+}
+
+} // namespace
+
+namespace {
+
+// Runs only with a Japanese display language on a Western code page (its
+// own test entry): the Japanese table would come out as question marks, so
+// every thread of a run uses the English one.
+TEST(JapaneseDisplayLanguage, WesternCodePageShowsTheEnglishTable)
+{
+    ASSERT_EQ(1252u, GetACP());
+    ASSERT_EQ(MAKELANGID(LANG_JAPANESE, SUBLANG_DEFAULT), GetUserDefaultUILanguage());
+    HANDLE hOther = CreateMutexA(nullptr, TRUE, "Global\\qzvrcom_installer");
+    {
+        CCommandLinePatch commandLine(L"setup.exe /s");
+        CMessageBoxRecorder boxes;
+        CMutexCloser mutexes;
+        EXPECT_EQ(-1, RunSetup());
+        ASSERT_EQ(1u, boxes.m_boxes.size());
+        EXPECT_EQ("You cannot run multiple instances of this program.", boxes.m_boxes[0].text);
+    }
+    CloseHandle(hOther);
+    char szWindows[MAX_PATH] = "";
+    GetWindowsDirectoryA(szWindows, MAX_PATH);
+    HANDLE hLog = CreateFileA((std::string(szWindows) + "\\qzvrcom\\setup.log").c_str(), GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+    char szLog[8192] = "";
+    DWORD cbRead = 0;
+    ReadFile(hLog, szLog, sizeof(szLog) - 1, &cbRead, nullptr);
+    CloseHandle(hLog);
+    EXPECT_NE(nullptr, strstr(szLog, "] == result: You cannot run multiple instances of this program. | exit code -1"));
+
+    // A thread of its own (as the worker is) chooses for itself.
+    static std::string s_text;
+    HANDLE hThread = CreateThread(nullptr, 0,
+                                  [](LPVOID) -> DWORD {
+                                      char szText[260] = "";
+                                      UseShowableLanguage();
+                                      LoadStringA(GetModuleHandleA(nullptr), IDS_PORT_OPEN, szText, 260);
+                                      s_text = szText;
+                                      return 0;
+                                  },
+                                  nullptr, 0, nullptr);
+    WaitForSingleObject(hThread, INFINITE);
+    CloseHandle(hThread);
+    EXPECT_EQ("Uninstallation was stopped. Close the virtual com port and uninstall again.", s_text);
 }
 
 } // namespace

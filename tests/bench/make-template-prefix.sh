@@ -14,7 +14,7 @@ if [ $# -ne 2 ]; then
 fi
 dir=$1
 bench_dlls=$2/bin/device_bench
-standins=(msports newdev)
+standins=(msports newdev cfgmgr32)
 for name in "${standins[@]}"; do
     if [ ! -f "$bench_dlls/$name.dll" ]; then
         echo "make-template-prefix: $bench_dlls/$name.dll is missing (build all targets first)" >&2
@@ -97,7 +97,8 @@ reg_add "$aedebug" /v Debugger /d ""
 reg_add "$aedebug" /v Auto /d 0
 
 # Device bench: the stand-ins replace Wine's msports.dll (which aborts on
-# ComDBOpen) and newdev.dll; the Ports class installer hands out COM numbers.
+# ComDBOpen), newdev.dll and cfgmgr32.dll (whose device status is a stub);
+# the Ports class installer hands out COM numbers.
 for name in "${standins[@]}"; do
     reg_add 'HKCU\Software\Wine\DllOverrides' /v "$name" /d native,builtin
 done

@@ -159,7 +159,9 @@ protected:
 
     void TearDown() override
     {
-        if (RunPackageSetup("/debug") == 1) {
+        // Also a partial installation, which the query does not count.
+        MachineState state = ReadMachineState();
+        if (HasService(state, "qzvrcom") || HasService(state, "qzusbdr")) {
             RunPackageSetup("/u /s");
         }
     }
@@ -581,10 +583,12 @@ TEST_F(CEndToEndTest, FailuresReportedWithTheirBoxesAndExitCodes)
     // A device that cannot be installed: its box, result "Error", and the
     // entry is written all the same for the ports that did install.
     std::string inf = ReadFileText(PackageFolder() + "qzvrcom.inf");
-    // Its models are for another processor, so Windows finds no driver for
+    // Its models section is one for Windows 7 and later, which the walk
+    // takes on Windows 10; the bench's driver search (Wine's) reads only
+    // the .NTamd64, .NT and undecorated sections, so it finds no driver for
     // the device the fallback creates.
-    inf.insert(inf.find('\n', inf.find("[Manufacturer]")) + 1, "%Vantoris%=Broken,NTx86\r\n");
-    inf += "\r\n[Broken.NTx86]\r\n%Port.DeviceDesc%=QzVrCom_Install,QZVRCOM\\30\r\n";
+    inf.insert(inf.find('\n', inf.find("[Manufacturer]")) + 1, "%Vantoris%=Broken,NTx86,NTamd64.6.1\r\n");
+    inf += "\r\n[Broken.NTamd64.6.1]\r\n%Port.DeviceDesc%=QzVrCom_Install,QZVRCOM\\30\r\n";
     for (const char* pszFile : {"qzusbdr.inf", "qzusbdr.cat", "qzusbdr.sys", "qzvrcom.cat", "qzvrcom.sys"}) {
         CopyFileA((PackageFolder() + pszFile).c_str(), (broken + pszFile).c_str(), FALSE);
     }
@@ -596,6 +600,8 @@ TEST_F(CEndToEndTest, FailuresReportedWithTheirBoxesAndExitCodes)
     MachineState afterDevice = ReadMachineState();
     EXPECT_EQ(SAMPLE_PORTS, Ports(afterDevice));
     EXPECT_TRUE(afterDevice.bEntryExists);
+    // A run that failed half-way is no installation for a deployment tool.
+    EXPECT_EQ(0u, RunPackageSetup("/debug"));
     // The failed device's number was reserved around its installation and
     // is free again: no device holds it.
     EXPECT_EQ(WithPorts(m_clean.comDb, {5, 12, 27}), afterDevice.comDb);
@@ -603,6 +609,105 @@ TEST_F(CEndToEndTest, FailuresReportedWithTheirBoxesAndExitCodes)
     RemoveDirectoryA(broken.c_str());
     EXPECT_EQ(0u, RunSetup("/u /s").dwExitCode);
     EXPECT_EQ(std::vector<std::string>(), DescribeDifferences(m_clean, ReadMachineState()));
+}
+
+// What a deployment tool reads, the exit code and then the query, agrees:
+// a port that did not get its number or whose driver did not load fails
+// the install, which the query then does not count; a port that works after
+// a restart asks for it. An uninstall whose service another program holds
+// open leaves the service marked for deletion: it asks for the restart,
+// and the query answers "not installed" at once.
+TEST_F(CEndToEndTest, ExitCodeAndQueryAgree)
+{
+    const char* pszProblems = "SOFTWARE\\DeviceBench\\DeviceProblems";
+    const char* pszArbiter = "System\\CurrentControlSet\\Control\\COM Name Arbiter";
+    std::vector<BYTE> held = WithPorts(m_clean.comDb, {12});
+    RegSetKeyValueA(HKEY_LOCAL_MACHINE, pszArbiter, "ComDB", REG_BINARY, held.data(), static_cast<DWORD>(held.size()));
+    EXPECT_EQ(EXIT_FAILED, RunSetup("/s").dwExitCode);
+    EXPECT_EQ(0u, RunPackageSetup("/debug"));
+    EXPECT_EQ(0u, RunSetup("/u /s").dwExitCode);
+    RegSetKeyValueA(HKEY_LOCAL_MACHINE, pszArbiter, "ComDB", REG_BINARY, m_clean.comDb.data(),
+                    static_cast<DWORD>(m_clean.comDb.size()));
+
+    struct Case {
+        DWORD dwProblem;
+        DWORD dwExitCode;
+        DWORD dwQuery;
+        const char* pszLogLine;
+    };
+    const Case cases[] = {
+        {10, EXIT_FAILED, 0, "setup 172: Port COM12 does not work: problem 10, cannot start\r\n"},
+        {52, EXIT_FAILED, 0, "setup 172: Port COM12 does not work: problem 52, driver not signed\r\n"},
+        {14, 0, 1, "] == result: Success Restart Windows to finish. | exit code 0\r\n"},
+    };
+    for (const Case& test : cases) {
+        RegSetKeyValueA(HKEY_LOCAL_MACHINE, pszProblems, "QZVRCOM\\12", REG_DWORD, &test.dwProblem, sizeof(DWORD));
+        size_t nBefore = ReadFileText(LogPath()).size();
+        RunResult install = RunSetup("/s");
+        RegDeleteKeyA(HKEY_LOCAL_MACHINE, pszProblems);
+        EXPECT_EQ(test.dwExitCode, install.dwExitCode) << test.dwProblem;
+        EXPECT_TRUE(install.boxes.empty()) << test.dwProblem;
+        EXPECT_EQ(1u, CountOf(ReadFileText(LogPath()).substr(nBefore), test.pszLogLine)) << test.dwProblem;
+        EXPECT_EQ(test.dwQuery, RunPackageSetup("/debug")) << test.dwProblem;
+        EXPECT_EQ(SAMPLE_PORTS, Ports(ReadMachineState())) << test.dwProblem;
+    }
+
+    SC_HANDLE hManager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+    SC_HANDLE hMonitor = OpenServiceA(hManager, "qzvrcom", SERVICE_QUERY_STATUS);
+    ASSERT_NE(nullptr, hMonitor);
+    size_t nBefore = ReadFileText(LogPath()).size();
+    EXPECT_EQ(0u, RunSetup("/u /s").dwExitCode);
+    std::string log = ReadFileText(LogPath()).substr(nBefore);
+    EXPECT_EQ(1u, CountOf(log, "setup 178: Service qzvrcom is marked for deletion: it goes at the restart\r\n"));
+    EXPECT_EQ(1u, CountOf(log, "] == result: Success Restart Windows to finish. | exit code 0\r\n"));
+    EXPECT_EQ(0u, RunPackageSetup("/debug"));
+    CloseServiceHandle(hMonitor);
+    CloseServiceHandle(hManager);
+    ExpectClean();
+}
+
+// A release folder whose name the ANSI code page cannot spell reads as a
+// look-alike ("C:\pkga" for "C:\pkg" + a-macron), which here holds a
+// whole package of its own: the run is refused before anything changes,
+// with its box where someone can see it and a line in the log.
+TEST_F(CEndToEndTest, FolderTheCodePageCannotSpellIsRefused)
+{
+    const wchar_t* pszFolder = L"C:\\pkg\u0101\\";
+    std::string lookAlike = "C:\\pkga\\";
+    CreateDirectoryW(pszFolder, nullptr);
+    CreateDirectoryA(lookAlike.c_str(), nullptr);
+    for (const std::string& name : ListFiles(PackageFolder() + ".")) {
+        std::wstring wide(name.begin(), name.end());
+        CopyFileW((std::wstring(PackageFolder().begin(), PackageFolder().end()) + wide).c_str(),
+                  (pszFolder + wide).c_str(), FALSE);
+        CopyFileA((PackageFolder() + name).c_str(), (lookAlike + name).c_str(), FALSE);
+    }
+    HiddenDesktop();
+    std::wstring command = std::wstring(L"\"") + pszFolder + L"setup.exe\" /s";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    startup.lpDesktop = const_cast<wchar_t*>(L"qzhidden\\Default");
+    PROCESS_INFORMATION process = {};
+    ASSERT_TRUE(CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, pszFolder, &startup,
+                               &process));
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(process.hProcess, 60000));
+    DWORD dwExitCode = 0x12345678;
+    GetExitCodeProcess(process.hProcess, &dwExitCode);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    EXPECT_EQ(EXIT_FAILED, dwExitCode);
+    std::string log = ReadFileText(LogPath());
+    EXPECT_EQ(1u, CountOf(log, "setup 170: Install refused: the code page cannot spell the program's folder, read "
+                               "as C:\\pkga\\SETUP.EXE\r\n"))
+        << log;
+    EXPECT_EQ(1u, CountOf(log, "Caption '', text: Error\r\n"));
+    EXPECT_EQ(std::vector<std::string>(), DescribeDifferences(m_clean, ReadMachineState()));
+    for (const std::string& name : ListFiles(PackageFolder() + ".")) {
+        DeleteFileW((pszFolder + std::wstring(name.begin(), name.end())).c_str());
+    }
+    RemoveDirectoryW(pszFolder);
+    RemoveFolderFiles(lookAlike);
+    RemoveDirectoryA(lookAlike.c_str());
 }
 
 TEST_F(CEndToEndTest, JapaneseTextsOfAnInstallAndAnOpenPort)

@@ -2,6 +2,8 @@
 // COM number its ID carries, and the failure paths of the walk.
 #include <gtest/gtest.h>
 
+#include <cfgmgr32.h>
+
 #include "install/comdb_journal.h"
 #include "install/device_install.h"
 #include "trace/trace.h"
@@ -33,7 +35,12 @@ struct WalkCase {
     DWORD nWindow = 0;        // another installer claims a number in this port's window...
     DWORD nReleaseDuring = 0; // ...or releases this one instead
     Bytes initial = {};       // "ComDB" before the walk, when not 01 00 00 00
+    const char* pszProblemId = nullptr;   // the bench gives this ID's device...
+    DWORD dwProblem = 0;                  // ...this problem code
+    int bRebootRequired = 0;
 };
+
+#define PROBLEM_DEFAULTS "", ERROR_GEN_FAILURE, false, "", false, false, 0, 0, {}
 
 const WalkCase c_cases[] = {
     {"Sample", MAKER("Models,NTamd64") "[Models.NTamd64]\r\n" MODEL("QZVRCOM\\5") MODEL("QZVRCOM\\12")
@@ -46,8 +53,41 @@ const WalkCase c_cases[] = {
      "3:01 00 00 00", ""},
     {"ModelsMissing", MAKER("Nowhere,NTamd64") "[Models.NTamd64]\r\n" MODEL("QZVRCOM\\5"), nullptr, TRUE,
      IDS_SUCCESS, "", 0, "", "3:01 00 00 00", ""},
-    {"LonePoint", MAKER("Models,") "[Models]\r\n" MODEL("QZVRCOM\\5"), nullptr, TRUE, IDS_SUCCESS, "", 0, "",
-     "3:01 00 00 00", ""},
+    // An empty decoration is none that Windows would use: the line walks
+    // its undecorated section.
+    {"LonePoint", MAKER("Models,") "[Models]\r\n" MODEL("QZVRCOM\\5"), nullptr, TRUE, IDS_SUCCESS,
+     "QZVRCOM\\5=COM5", 0, "TIIW", "3:11 00 00 00", ""},
+    // Of the decorations a line lists, the one 64-bit Windows uses, in any
+    // order: NTamd64 with the newest version not newer than the system (of
+    // its product type), else NT, else none. (Wine's own driver search reads
+    // only the .NTamd64, .NT or undecorated section: the IDs of versioned
+    // sections are listed there too.)
+    {"X86Listed", MAKER("Models,NTx86,NTamd64") "[Models.NTx86]\r\n" MODEL("QZVRCOM\\7")
+         "[Models.NTamd64]\r\n" MODEL("QZVRCOM\\5"),
+     nullptr, TRUE, IDS_SUCCESS, "QZVRCOM\\5=COM5", 0, "TIIW", "3:11 00 00 00", ""},
+    {"NewestVersion", MAKER("Models,NTamd64.6.1,NTamd64.10.0,ntAMD64.99.0,NTamd64,NT.10.0")
+         "[Models.NTamd64.6.1]\r\n" MODEL("QZVRCOM\\6") "[Models.NTamd64.10.0]\r\n" MODEL("QZVRCOM\\5")
+         "[Models.NTamd64.99.0]\r\n" MODEL("QZVRCOM\\7") "[Models.NTamd64]\r\n" MODEL("QZVRCOM\\8") MODEL("QZVRCOM\\5")
+         "[Models.NT.10.0]\r\n" MODEL("QZVRCOM\\2"),
+     nullptr, TRUE, IDS_SUCCESS, "QZVRCOM\\5=COM5", 0, "TIIW", "3:11 00 00 00", ""},
+    {"ProductTypeAndBuild", MAKER("Models,NTamd64.6.0.3,NTamd64.10.0...999999,NTamd64.6.0.0x1,NTamd64.6.1.1.0x4000")
+         "[Models.NTamd64.6.0.0x1]\r\n" MODEL("QZVRCOM\\5") "[Models.NTamd64.6.0.3]\r\n" MODEL("QZVRCOM\\6")
+         "[Models.NTamd64.10.0...999999]\r\n" MODEL("QZVRCOM\\7") "[Models.NTamd64.6.1.1.0x4000]\r\n"
+         MODEL("QZVRCOM\\8") "[Models]\r\n" MODEL("QZVRCOM\\9") MODEL("QZVRCOM\\5"),
+     nullptr, TRUE, IDS_SUCCESS, "QZVRCOM\\5=COM5", 0, "TIIW", "3:11 00 00 00", ""},
+    {"NtWithoutAmd64", MAKER("Models,NTarm64,NT,NTia64") "[Models.NT]\r\n" MODEL("QZVRCOM\\5") "[Models]\r\n"
+         MODEL("QZVRCOM\\6"),
+     nullptr, TRUE, IDS_SUCCESS, "QZVRCOM\\5=COM5", 0, "TIIW", "3:11 00 00 00", ""},
+    {"NoneApplies", MAKER("Models,NTx86,NTamd64x,NTamd64.6.x") "[Models]\r\n" MODEL("QZVRCOM\\5")
+         "[Models.NTx86]\r\n" MODEL("QZVRCOM\\6"),
+     nullptr, TRUE, IDS_SUCCESS, "QZVRCOM\\5=COM5", 0, "TIIW", "3:11 00 00 00", ""},
+    // A port whose driver did not load fails the run; it stays installed
+    // and the walk goes on. One that works after a restart asks for it.
+    {"PortThatDoesNotWork", MAKER("Models") "[Models]\r\n" MODEL("QZVRCOM\\6") MODEL("QZVRCOM\\5"), nullptr, TRUE,
+     IDS_ERROR, "QZVRCOM\\6=COM6 QZVRCOM\\5=COM5", 0, "TIIWTIIW", "3:31 00 00 00", "setup 172 ? 31 ?",
+     PROBLEM_DEFAULTS, "QZVRCOM\\6", CM_PROB_FAILED_ADD},
+    {"PortThatNeedsARestart", MAKER("Models") "[Models]\r\n" MODEL("QZVRCOM\\5"), nullptr, TRUE, IDS_SUCCESS,
+     "QZVRCOM\\5=COM5", 0, "TIIW", "3:11 00 00 00", "", PROBLEM_DEFAULTS, "QZVRCOM\\5", CM_PROB_NEED_RESTART, 1},
     {"UndecoratedSection", MAKER("Models") "[Models]\r\n" MODEL("QZVRCOM\\5"), nullptr, TRUE, IDS_SUCCESS,
      "QZVRCOM\\5=COM5", 0, "TIIW", "3:11 00 00 00", ""},
     {"TwoLinesOneSection", MAKER("Models,NTamd64") "Other=Models,NTamd64\r\n[Models.NTamd64]\r\n" MODEL("QZVRCOM\\5"),
@@ -147,11 +187,16 @@ TEST_P(WalkTest, InstallsEachIdWithItsNumber)
     if (!test.initial.empty()) {
         ASSERT_TRUE(WriteArbiterValue(REG_BINARY, test.initial));
     }
+    const char* pszProblems = "SOFTWARE\\DeviceBench\\DeviceProblems";
+    if (test.pszProblemId != nullptr) {
+        RegSetKeyValueA(HKEY_LOCAL_MACHINE, pszProblems, test.pszProblemId, REG_DWORD, &test.dwProblem, sizeof(DWORD));
+    }
     COtherInstaller other(m_log, test.nWindow, test.nReleaseDuring);
     EXPECT_EQ(test.bResult, Walk(test.pszBody == nullptr ? nullptr : PortsInf(test.pszBody).c_str()));
     EXPECT_EQ(test.nReleaseDuring == 0 ? test.nWindow : 0, other.WaitForExit());
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, pszProblems);
     EXPECT_EQ(test.nResultId, m_data.m_nResultId);
-    EXPECT_EQ(0, m_data.m_bRebootRequired);
+    EXPECT_EQ(test.bRebootRequired, m_data.m_bRebootRequired);
     EXPECT_EQ(test.pszDevices, Devices());
     EXPECT_EQ(test.pszSequence, m_log.m_sequence);
     EXPECT_EQ(test.pszArbiter, ReadArbiterValue());
@@ -171,14 +216,15 @@ INSTANTIATE_TEST_SUITE_P(Infs, WalkTest, ::testing::ValuesIn(c_cases),
                          [](const ::testing::TestParamInfo<WalkCase>& info) { return info.param.pszName; });
 
 // Lines the walk cannot take whole are skipped with an event, never cut
-// short: a [Manufacturer] line whose section name passes 259 characters,
+// short: a [Manufacturer] line whose decorated section name passes 259
+// characters,
 // a models line without an ID, an ID of 200
 // characters. An ID of 199 characters is read whole.
 TEST_F(CWalkTest, SkipsLinesThatDoNotFit)
 {
     m_recorder.Enable(TRACE_ERROR, 0, 1);
     std::string longestId = "QZVRCOM\\9" + std::string(190, 'x');
-    std::string body = "[Manufacturer]\r\nA=" + std::string(200, 'M') + "," + std::string(59, 'D') +
+    std::string body = "[Manufacturer]\r\nA=" + std::string(200, 'M') + ",NTamd64." + std::string(51, '0') +
                        "\r\nC=Models\r\n[Models]\r\nD=Port.NTamd64\r\n"
                        "E=Port.NTamd64," + longestId + "y\r\nF=Port.NTamd64," + longestId +
                        "\r\n" MODEL("QZVRCOM\\4");

@@ -82,12 +82,26 @@ DWORD WINAPI FakeGetModuleFileNameA(HMODULE hModule, LPSTR pszPath, DWORD nSize)
     return static_cast<DWORD>(snprintf(pszPath, nSize, "%s", g_programPath.c_str()));
 }
 
+typedef DWORD(WINAPI* GetModuleFileNameWProc)(HMODULE, LPWSTR, DWORD);
+GetModuleFileNameWProc g_pfnGetModuleFileNameW = nullptr;
+
+DWORD WINAPI FakeGetModuleFileNameW(HMODULE hModule, LPWSTR pszPath, DWORD nSize)
+{
+    if (hModule != nullptr && hModule != GetModuleHandleW(nullptr)) {
+        return g_pfnGetModuleFileNameW(hModule, pszPath, nSize);
+    }
+    return static_cast<DWORD>(
+        MultiByteToWideChar(CP_ACP, 0, g_programPath.c_str(), -1, pszPath, static_cast<int>(nSize)) - 1);
+}
+
 } // namespace
 
 CStartFolder::CStartFolder(const char* pszFolder)
-    : m_moduleName("kernel32.dll", "GetModuleFileNameA", reinterpret_cast<void*>(FakeGetModuleFileNameA))
+    : m_moduleName("kernel32.dll", "GetModuleFileNameA", reinterpret_cast<void*>(FakeGetModuleFileNameA)),
+      m_wideModuleName("kernel32.dll", "GetModuleFileNameW", reinterpret_cast<void*>(FakeGetModuleFileNameW))
 {
     g_pfnGetModuleFileNameA = reinterpret_cast<GetModuleFileNameAProc>(m_moduleName.Original());
+    g_pfnGetModuleFileNameW = reinterpret_cast<GetModuleFileNameWProc>(m_wideModuleName.Original());
     g_programPath = std::string(pszFolder) + "setup.exe";
     m_szPrevious[0] = '\0';
     GetCurrentDirectoryA(MAX_PATH, m_szPrevious);

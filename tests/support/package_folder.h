@@ -25,8 +25,9 @@ std::string ReadWholeFile(const std::string& path);
 
 // While the object lives, an in-process run behaves as setup.exe started
 // from pszFolder (with a trailing backslash): pszFolder is the current
-// directory, and GetModuleFileNameA of the program answers pszFolder +
-// "setup.exe". Other modules' paths are passed through.
+// directory, and GetModuleFileNameA and GetModuleFileNameW of the program
+// answer pszFolder + "setup.exe". Other modules' paths are passed through;
+// the test's own path stays at hand through QueryFullProcessImageNameW.
 class CStartFolder {
 public:
     explicit CStartFolder(const char* pszFolder);
@@ -37,4 +38,5 @@ public:
 private:
     char m_szPrevious[MAX_PATH];
     CIatPatch m_moduleName;
+    CIatPatch m_wideModuleName;
 };

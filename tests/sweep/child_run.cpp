@@ -88,9 +88,10 @@ void ReadOutcome(const std::string& strResultFile, RunOutcome& outcome) {
 
 RunOutcome StartChild(const std::string& strArguments, const std::string& strResultFile, DWORD dwTimeoutMs) {
     RunOutcome outcome;
-    // The wide call: the ANSI one answers the package's setup.exe here.
+    // Not the module name: both forms answer the package's setup.exe here.
     wchar_t szWideSelf[MAX_PATH] = L"";
-    GetModuleFileNameW(nullptr, szWideSelf, MAX_PATH);
+    DWORD cchSelf = MAX_PATH;
+    QueryFullProcessImageNameW(GetCurrentProcess(), 0, szWideSelf, &cchSelf);
     char szSelf[MAX_PATH * 2] = "";
     WideCharToMultiByte(CP_ACP, 0, szWideSelf, -1, szSelf, sizeof(szSelf), nullptr, nullptr);
     std::string strCommand = std::string("\"") + szSelf + "\" " + strArguments;

@@ -112,7 +112,13 @@
     X("user32.dll", GetProcessWindowStation, ZERO, ERROR_ACCESS_DENIED, NONE, NONE, 0, nullptr) \
     X("user32.dll", GetUserObjectInformationA, ZERO, ERROR_ACCESS_DENIED, NONE, NONE, 0, nullptr) \
     X("advapi32.dll", RegQueryInfoKeyA, CODE, ERROR_ACCESS_DENIED, NONE, NONE, 0, nullptr) \
+    X("kernel32.dll", GetModuleFileNameW, ZERO, ERROR_ACCESS_DENIED, NONE, NONE, 0, nullptr) \
+    X("kernel32.dll", MultiByteToWideChar, ZERO, ERROR_INSUFFICIENT_BUFFER, NONE, NONE, 0, nullptr) \
+    X("advapi32.dll", ChangeServiceConfigA, ZERO, ERROR_ACCESS_DENIED, NONE, NONE, 0, nullptr) \
+    X("advapi32.dll", RegGetValueA, CODE, ERROR_ACCESS_DENIED, NONE, NONE, 0, nullptr) \
     R("kernel32.dll", IsWow64Process, ZERO, ERROR_ACCESS_DENIED, NONE, NONE, 0, nullptr) \
+    R("kernel32.dll", IsWow64Process2, ZERO, ERROR_ACCESS_DENIED, NONE, NONE, 0, nullptr) \
+    R("cfgmgr32.dll", CM_Get_DevNode_Status, CODE, CR_FAILURE, NONE, NONE, 0, nullptr) \
     R("cfgmgr32.dll", CMP_WaitNoPendingInstallEvents, ONES, ERROR_INVALID_HANDLE, NONE, NONE, 0, nullptr) \
     R("newdev.dll", UpdateDriverForPlugAndPlayDevicesA, ZERO, ERROR_NO_SUCH_DEVINST, NONE, NONE, 0, nullptr) \
     R("msports.dll", ComDBOpen, CODE, ERROR_ACCESS_DENIED, ACQUIRE, COMDB, 0, nullptr) \
@@ -120,6 +126,10 @@
     N("msvcrt.dll", fgets, "one call per line piece of every INF file; a failing read ends that file like its end, " \
                            "which the failing fopen of the same file covers") \
     N("kernel32.dll", GetLastError, SWEEP_CANNOT_FAIL) \
+    N("kernel32.dll", SetThreadLocale, "sets this thread's locale to English, which every Windows has; cannot fail") \
+    N("kernel32.dll", SetThreadUILanguage, "looked up only when the display language cannot be shown; the locale " \
+                                           "set beside it covers a failure") \
+    N("msvcrt.dll", strchr, SWEEP_STRINGS) \
     N("kernel32.dll", SetLastError, SWEEP_CANNOT_FAIL) \
     N("kernel32.dll", GetCurrentProcess, "returns a pseudo handle; cannot fail") \
     N("kernel32.dll", GetProcessHeap, "the process heap exists while the process runs") \

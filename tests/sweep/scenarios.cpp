@@ -18,13 +18,12 @@ const wchar_t UNINSTALL[] = L"setup.exe /s /u";
 const char ONLY_TRACED[] = "uninstall clean-up steps are only traced; the run goes on";
 const char ENTRY_NOT_REPORTED[] = "the installed-programs entry is not reported when it cannot be written";
 
-const char JOURNAL_LEFT[] = "a stored arbiter bitmap left beside a restored ComDB is discarded by the next run";
 const char KEY_LEFT[] = "a program key left because its emptiness could not be checked is deleted by the next run";
+const char EMPTY_KEY_LEFT[] = "an empty program key left by a failed deletion is deleted by the next run";
 const char INF_AS_READ[] = "the INF is taken as the system reads it: a line or section it cannot read is skipped";
 
 #define INSTALL_ACCEPTS                                                                                       \
     {nullptr, "installed-programs entry", ENTRY_NOT_REPORTED}, {"RegQueryInfoKeyA", "program key", KEY_LEFT}, \
-    {nullptr, "program key", JOURNAL_LEFT},                                                                   \
     {"SetupFindFirstLineA", nullptr, INF_AS_READ}, {"SetupFindNextLine", nullptr, INF_AS_READ},               \
     {"SetupGetStringFieldA", nullptr, INF_AS_READ}, {"SetupGetFieldCount", nullptr, INF_AS_READ}
 
@@ -37,7 +36,11 @@ const AcceptedDifference REINSTALL_ACCEPTED[] = {INSTALL_ACCEPTS,
                                                  {nullptr, "+ device ", ONLY_TRACED},
                                                  {nullptr, "+ Serial Print key", ONLY_TRACED},
                                                  {nullptr, nullptr, nullptr}};
-const AcceptedDifference UNINSTALL_ACCEPTED[] = {{nullptr, "device ", ONLY_TRACED},
+const AcceptedDifference UNINSTALL_ACCEPTED[] = {{"RegQueryInfoKeyA", "program key", KEY_LEFT},
+                                                 {"RegDeleteKeyA", "program key", EMPTY_KEY_LEFT},
+                                                 {"RegOpenKeyExA", "program key", EMPTY_KEY_LEFT},
+                                                 {"RegDeleteValueA", "program key", EMPTY_KEY_LEFT},
+                                                 {nullptr, "device ", ONLY_TRACED},
                                                  {nullptr, "COM numbers", ONLY_TRACED},
                                                  {nullptr, "service ", ONLY_TRACED},
                                                  {nullptr, "inf ", ONLY_TRACED},

@@ -2,7 +2,8 @@
 // once per (function, call number) with exactly that call failing, each run
 // in a child process, and checks every run: no crash or hang, no leaked
 // resource, "ComDB" never left temporary, a normal silent uninstall brings
-// the machine back, and exit code 0 only when the job is done. The kill
+// the machine back, exit code 0 only when the job is done, and the query
+// agreeing with every exit code 0. The kill
 // sweep instead ends the run at that call, runs the command again and
 // checks that the machine is exactly what one undisturbed run leaves; a
 // kill that leaves a stored ComDB copy must not pass for an installation,
@@ -70,7 +71,9 @@ const char* const c_apszUnchanging[] = {
     "SetupDiGetDeviceInstallParamsA", "SetupGetNonInteractiveMode", "SetupSetNonInteractiveMode", "fopen",
     "setvbuf", "fclose", "fgets", "WriteFile", "WideCharToMultiByte", "ProcessIdToSessionId", "GetUserNameA",
     "GetProcessWindowStation", "GetUserObjectInformationA", "IsWow64Process", "CMP_WaitNoPendingInstallEvents",
-    "ComDBClose",
+    "ComDBClose", "GetModuleFileNameW", "MultiByteToWideChar", "RegGetValueA", "IsWow64Process2", "CM_Get_DevNode_Status",
+    // Every field SERVICE_NO_CHANGE: it asks whether the service is marked for deletion.
+    "ChangeServiceConfigA",
 };
 
 bool CanChangeMachine(const std::string& strFunction) {
@@ -158,6 +161,20 @@ void CheckOutcome(const Scenario& scenario, int nRow, const MachineState& after,
     }
 }
 
+// Exit code 0 and the detection rule agree: after an install that exits 0
+// the query answers 1 (installed), after an uninstall that exits 0 it
+// answers 0, as a deployment tool that runs the rule next will read it.
+void CheckQueryAgrees(const Scenario& scenario, const RunOutcome& outcome, const SweepOptions& options,
+                      RunRecord& record) {
+    if (!outcome.bFinished || outcome.nExitCode != 0 || wcsstr(scenario.pszCommandLine, L"/debug") != nullptr) return;
+    int nWanted = wcsstr(scenario.pszCommandLine, L"/u") != nullptr ? 0 : 1;
+    RunOutcome query = StartChild("--plain query", "", options.dwTimeoutMs);
+    if (!query.bFinished || query.nExitCode != nWanted) {
+        record.vecFaults.push_back("exit 0 but the query answers " +
+                                   (query.bFinished ? std::to_string(query.nExitCode) : query.strFailure));
+    }
+}
+
 // The uninstall that brings the machine back, and what it leaves: the
 // clean state, without the foreign port's number when it was released.
 void RecoverMachine(SweepContext& context, const SweepOptions& options, RunRecord& record, int nReleasedPort = 0) {
@@ -206,6 +223,7 @@ RunRecord SweepOneRun(const Scenario& scenario, int nRow, long nCall, SweepConte
     if (pAfter != nullptr) *pAfter = after;
     record.vecLeft = DescribeDifferences(context.prepared, after);
     CheckOutcome(scenario, nRow, after, context, record);
+    CheckQueryAgrees(scenario, record.outcome, options, record);
 
     // A run that left the machine clean needs no recovery, and neither does
     // one that left exactly the prepared installation, whose uninstall the
@@ -251,6 +269,7 @@ RunRecord SweepKillRun(const Scenario& scenario, int nRow, long nCall, SweepCont
     if (outcome.nBoxes != 0) record.vecFaults.push_back("box in the second run");
     if (outcome.bFinished && outcome.nExitCode != context.nNormalExit) record.vecFaults.push_back("second run fails");
     for (const std::string& strLeak : outcome.vecLeaks) record.vecFaults.push_back("leak: " + strLeak);
+    CheckQueryAgrees(scenario, outcome, options, record);
     record.vecLeft = ListDifferencesExceptIds(WithPortMarked(context.promised, nReleasedPort, false), ReadSweptState());
     if (!record.vecLeft.empty()) record.vecFaults.push_back("second run does not leave what one run leaves");
     RecoverMachine(context, options, record, nReleasedPort);

@@ -348,9 +348,11 @@ bool WaitForWindowGone(HWND hWnd, DWORD dwTimeoutMs)
 
 std::string BinaryFolder()
 {
-    // The wide call: in-process runs stand in for the ANSI one the product uses.
+    // Not the module name: in-process runs stand in for the ones the
+    // product reads.
     wchar_t szWide[MAX_PATH] = L"";
-    DWORD dwLength = GetModuleFileNameW(nullptr, szWide, ARRAYSIZE(szWide));
+    DWORD dwLength = ARRAYSIZE(szWide);
+    QueryFullProcessImageNameW(GetCurrentProcess(), 0, szWide, &dwLength);
     char szPath[MAX_PATH * 2] = "";
     if (dwLength != 0 && dwLength < ARRAYSIZE(szWide)) {
         WideCharToMultiByte(CP_ACP, 0, szWide, -1, szPath, sizeof(szPath), nullptr, nullptr);

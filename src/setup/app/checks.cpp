@@ -65,14 +65,30 @@ DWORD WaitNoPendingInstallEvents(DWORD dwTimeout)
 }
 
 typedef BOOL(WINAPI* IsWow64ProcessProc)(HANDLE hProcess, PBOOL pbWow64);
+typedef BOOL(WINAPI* IsWow64Process2Proc)(HANDLE hProcess, USHORT* pnProcessMachine, USHORT* pnNativeMachine);
 
 int IsWow64()
 {
     if (IsTraceEnabled(TRACE_FLOW)) {
         TraceEvent(g_guidUtilComponent, 10);
     }
+    // An x64 program emulated on ARM64 Windows is no WOW64 process, but the
+    // x64 driver cannot load there: the machine itself must be x64. Only
+    // Windows 10 1709 and later can tell, through IsWow64Process2.
+    HMODULE hKernel = GetModuleHandleA("kernel32");
+    IsWow64Process2Proc pfnIsWow64Process2 = reinterpret_cast<IsWow64Process2Proc>(
+        reinterpret_cast<void*>(GetProcAddress(hKernel, "IsWow64Process2")));
+    USHORT nProcessMachine = 0;
+    USHORT nNativeMachine = IMAGE_FILE_MACHINE_AMD64;
+    if (pfnIsWow64Process2 != nullptr && pfnIsWow64Process2(GetCurrentProcess(), &nProcessMachine, &nNativeMachine) &&
+        nNativeMachine != IMAGE_FILE_MACHINE_AMD64) {
+        if (IsTraceEnabled(TRACE_ERROR)) {
+            TraceEvent(g_guidUtilComponent, 170, static_cast<DWORD>(nNativeMachine));
+        }
+        return 1;
+    }
     IsWow64ProcessProc pfnIsWow64Process = reinterpret_cast<IsWow64ProcessProc>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32"), "IsWow64Process")));
+        reinterpret_cast<void*>(GetProcAddress(hKernel, "IsWow64Process")));
     if (pfnIsWow64Process == nullptr) {
         TraceLastError(g_guidUtilComponent, 12);
         return 0;

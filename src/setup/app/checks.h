@@ -18,6 +18,10 @@ DWORD WaitNoPendingInstallEvents(DWORD dwTimeout);
 int CheckOsVersion();
 int IsOsVersionEqual(int nMajor, int nMinor);
 int IsOsVersionAtLeast(int nMajor, int nMinor);
+// VerifyVersionInfoA with nCondition for the major and minor version and,
+// when nonzero, the build pnVersion[4]; when nonzero, the product type
+// pnVersion[2] must be equal and the suite bits pnVersion[3] all present.
+int VerifyOsVersion(const DWORD* pnVersion, BYTE nCondition);
 
 // Nonzero for a 32-bit process on 64-bit Windows.
 int IsWow64();

@@ -1,6 +1,7 @@
 // Message boxes: string-table messages and the system text of an error.
 #include "messages.h"
 
+#include <string.h>
 #include <strsafe.h>
 
 #include "../trace/trace.h"
@@ -63,4 +64,42 @@ void ShowLastErrorMessage(const char* pszCaption)
     char szNumber[64] = "";
     StringCchPrintfA(szNumber, ARRAYSIZE(szNumber), "Error code %lu (0x%08lX)", dwError, dwError);
     ShowMessage(nullptr, szNumber, pszCaption, MB_ICONERROR);
+}
+
+bool IsSpelledAlike(const char* pszAnsi, const wchar_t* pszWide)
+{
+    wchar_t szBack[SETUP_PATH_LENGTH] = L"";
+    if (MultiByteToWideChar(CP_ACP, 0, pszAnsi, -1, szBack, SETUP_PATH_LENGTH) == 0) {
+        return false;
+    }
+    int i = 0;
+    while (szBack[i] == pszWide[i] && pszWide[i] != L'\0') {
+        ++i;
+    }
+    return szBack[i] == pszWide[i];
+}
+
+typedef LANGID(WINAPI* SetThreadUILanguageProc)(LANGID nLanguage);
+
+void UseShowableLanguage()
+{
+    // The port warning, translated in every table, has no question mark of
+    // its own: one in its ANSI form stands for a letter the code page lacks.
+    char szText[SETUP_PATH_LENGTH] = "";
+    LoadStringA(GetModuleHandleA(nullptr), IDS_PORT_OPEN, szText, SETUP_PATH_LENGTH);
+    if (strchr(szText, '?') == nullptr) {
+        return;
+    }
+    if (IsTraceEnabled(TRACE_FLOW)) {
+        TraceEvent(g_guidSetupComponent, 171);
+    }
+    // Windows Vista and later pick resources by the thread's UI language,
+    // earlier versions by the thread locale; the first exists from Vista on.
+    const LANGID nEnglish = MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);
+    SetThreadUILanguageProc pfnSetLanguage = reinterpret_cast<SetThreadUILanguageProc>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32"), "SetThreadUILanguage")));
+    if (pfnSetLanguage != nullptr) {
+        pfnSetLanguage(nEnglish);
+    }
+    SetThreadLocale(MAKELCID(nEnglish, SORT_DEFAULT));
 }

@@ -21,3 +21,13 @@ void ShowLastErrorMessage(const char* pszCaption);
 // The thread's last error after a call that failed. A failure that left no
 // code is ERROR_GEN_FAILURE, so it can never pass for success.
 DWORD GetFailureError();
+
+// True when pszAnsi, read in the ANSI code page, is exactly pszWide: the
+// code page can spell that text. A best-fit look-alike ("a" for "\u0101")
+// or a question mark is not the same text.
+bool IsSpelledAlike(const char* pszAnsi, const wchar_t* pszWide);
+
+// Makes this thread load the English string table when the display
+// language's table cannot be shown in the ANSI code page, so that no box or
+// log line becomes question marks. Each thread calls it for itself.
+void UseShowableLanguage();

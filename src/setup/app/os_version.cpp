@@ -3,16 +3,38 @@
 
 #include "../trace/trace.h"
 
-static int VerifyOsVersion(int nMajor, int nMinor, BYTE nCondition)
+int VerifyOsVersion(const DWORD* pnVersion, BYTE nCondition)
 {
     OSVERSIONINFOEXA versionInfo = {};
     versionInfo.dwOSVersionInfoSize = sizeof(versionInfo);
-    versionInfo.dwMajorVersion = static_cast<DWORD>(nMajor);
-    versionInfo.dwMinorVersion = static_cast<DWORD>(nMinor);
-    DWORDLONG nConditionMask = 0;
-    nConditionMask = VerSetConditionMask(nConditionMask, VER_MAJORVERSION, nCondition);
+    versionInfo.dwMajorVersion = pnVersion[0];
+    versionInfo.dwMinorVersion = pnVersion[1];
+    versionInfo.wProductType = static_cast<BYTE>(pnVersion[2]);
+    versionInfo.wSuiteMask = static_cast<WORD>(pnVersion[3]);
+    versionInfo.dwBuildNumber = pnVersion[4];
+    DWORD dwTypes = VER_MAJORVERSION | VER_MINORVERSION;
+    DWORDLONG nConditionMask = VerSetConditionMask(0, VER_MAJORVERSION, nCondition);
     nConditionMask = VerSetConditionMask(nConditionMask, VER_MINORVERSION, nCondition);
-    return VerifyVersionInfoA(&versionInfo, VER_MAJORVERSION | VER_MINORVERSION, nConditionMask) ? 1 : 0;
+    // The other fields are tested only when given.
+    if (pnVersion[4] != 0) {
+        dwTypes |= VER_BUILDNUMBER;
+        nConditionMask = VerSetConditionMask(nConditionMask, VER_BUILDNUMBER, nCondition);
+    }
+    if (pnVersion[2] != 0) {
+        dwTypes |= VER_PRODUCT_TYPE;
+        nConditionMask = VerSetConditionMask(nConditionMask, VER_PRODUCT_TYPE, VER_EQUAL);
+    }
+    if (pnVersion[3] != 0) {
+        dwTypes |= VER_SUITENAME;
+        nConditionMask = VerSetConditionMask(nConditionMask, VER_SUITENAME, VER_AND);
+    }
+    return VerifyVersionInfoA(&versionInfo, dwTypes, nConditionMask) ? 1 : 0;
+}
+
+static int VerifyOsVersion(int nMajor, int nMinor, BYTE nCondition)
+{
+    const DWORD anVersion[5] = {static_cast<DWORD>(nMajor), static_cast<DWORD>(nMinor), 0, 0, 0};
+    return VerifyOsVersion(anVersion, nCondition);
 }
 
 int IsOsVersionEqual(int nMajor, int nMinor)

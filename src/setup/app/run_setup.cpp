@@ -11,6 +11,7 @@
 #include <strsafe.h>
 
 #include "../install/comdb_journal.h"
+#include "../install/install_record.h"
 #include "../install/package_check.h"
 #include "../install/unfinished_devices.h"
 #include "../trace/run_log.h"
@@ -74,6 +75,16 @@ bool FillSourceFolder(CDialogData* pData)
     if (dwLength != 0 && dwLength < SETUP_PATH_LENGTH) {
         // Multibyte-aware: a trail byte equal to '\' is not a separator.
         pSeparator = _mbsrchr(reinterpret_cast<unsigned char*>(pData->m_szSourceDir), '\\');
+    }
+    // A folder the ANSI code page cannot spell comes back as a look-alike
+    // (best fit: "C:\pkga" for "C:\pkg" + a-macron), which may hold another
+    // package: it is refused, never read.
+    wchar_t szWide[SETUP_PATH_LENGTH] = L"";
+    DWORD dwWide = GetModuleFileNameW(nullptr, szWide, SETUP_PATH_LENGTH);
+    if (pSeparator != nullptr &&
+        (dwWide == 0 || dwWide >= SETUP_PATH_LENGTH || !IsSpelledAlike(pData->m_szSourceDir, szWide))) {
+        if (IsTraceEnabled(TRACE_ERROR)) TraceEvent(g_guidSetupComponent, 170, pData->m_szSourceDir);
+        pSeparator = nullptr;
     }
     if (pSeparator == nullptr) {
         pData->m_szSourceDir[0] = '\0';
@@ -144,16 +155,14 @@ int RunSetup()
     arguments.Reset();
 
     if (switches.bQuery) {
-        int nInstalled = IsDriverInstalled();
-        // An install killed inside its port walk is not an installation:
-        // a deployment tool must run it again.
-        if (nInstalled && HasArbiterJournal()) {
-            if (IsTraceEnabled(TRACE_FLOW)) TraceEvent(g_guidComdbComponent, 20);
-            nInstalled = 0;
-        }
+        // Only a finished installation counts: a deployment tool must run
+        // an interrupted or failed one again.
+        int nInstalled = IsInstallationFinished();
         if (IsTraceEnabled(TRACE_FLOW)) TraceEvent(g_guidSetupComponent, 14, static_cast<DWORD>(nInstalled));
         return nInstalled ? 1 : 0;
     }
+    // Every box and log line from here on can be read.
+    UseShowableLanguage();
     if (switches.bUninstall) {
         data.m_bInstall = 0;
     }

@@ -88,7 +88,11 @@ void HandleCommand(HWND hWnd, CDialogData* pData, WORD nId)
         TraceEvent(g_guidSetupComponent, 33);
     }
     if (nId == IDOK) {
-        StartWork(hWnd, pData);
+        // A second OK (a double click, a posted command) while the worker
+        // runs must not start another worker on the same run record.
+        if (pData->m_hThread == nullptr) {
+            StartWork(hWnd, pData);
+        }
     } else if (nId == IDCANCEL) {
         // Escape, Alt+F4 and the close button arrive here too. Once the
         // worker runs, the dialog ends only after it has reported.

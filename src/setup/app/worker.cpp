@@ -2,8 +2,10 @@
 // the dialog when it is over.
 #include "setup_dialog.h"
 
+#include "../install/install_record.h"
 #include "../trace/trace.h"
 #include "dialog_data.h"
+#include "messages.h"
 
 DWORD WINAPI WorkerThreadProc(LPVOID pParameter)
 {
@@ -12,6 +14,8 @@ DWORD WINAPI WorkerThreadProc(LPVOID pParameter)
         TraceEvent(g_guidSetupComponent, 35, static_cast<const void*>(pData));
     }
 
+    // Each thread picks its own resource language.
+    UseShowableLanguage();
     int nResult = 0;
     if (pData->m_bInstall) {
         nResult = pData->Install();
@@ -20,7 +24,9 @@ DWORD WINAPI WorkerThreadProc(LPVOID pParameter)
             TraceEvent(g_guidSetupComponent, 52);
         }
         // A silent run must not stop on a box of its own.
-        pData->Uninstall(pData->m_bSilent ? 0 : 1, 1);
+        if (pData->Uninstall(pData->m_bSilent ? 0 : 1, 1)) {
+            CheckDriverServices(pData);
+        }
     }
 
     if (IsTraceEnabled(TRACE_FLOW)) {

@@ -7,6 +7,7 @@
 #include <setupapi.h>
 #include <strsafe.h>
 
+#include "../app/checks.h"
 #include "../app/dialog_data.h"
 #include "../app/handles.h"
 #include "../app/messages.h"
@@ -23,23 +24,104 @@
 
 namespace {
 
-// Reads the models section name of a [Manufacturer] line: field 1, or
-// field 1 "." field 2 when the line has a second field. A name that does not
-// fit is an error, never cut short.
+// True when pszText begins with pszLower (lower case letters and digits),
+// compared without regard to case as INF keywords are.
+bool BeginsWith(const char* pszText, const char* pszLower)
+{
+    for (; *pszLower != '\0'; ++pszText, ++pszLower) {
+        if ((*pszText | 0x20) != *pszLower) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// One number of a decoration: decimal, or hexadecimal after "0x"; an empty
+// field is 0.
+DWORD ReadDecorationNumber(const char** ppszText)
+{
+    const char* pszText = *ppszText;
+    DWORD nBase = 10;
+    if (pszText[0] == '0' && (pszText[1] | 0x20) == 'x') {
+        nBase = 16;
+        pszText += 2;
+    }
+    DWORD nNumber = 0;
+    for (;; ++pszText) {
+        DWORD nChar = static_cast<unsigned char>(*pszText);
+        DWORD nLetter = (nChar | 0x20) - 'a';
+        DWORD nDigit = nChar - '0' < 10 ? nChar - '0' : nLetter < 6 ? nLetter + 10 : 16;
+        if (nDigit >= nBase) {
+            break;
+        }
+        nNumber = nNumber * nBase + nDigit;
+    }
+    *ppszText = pszText;
+    return nNumber;
+}
+
+// How well a [Manufacturer] decoration suits this system, as 64-bit Windows
+// chooses ("INF Manufacturer Section" and "Combining Platform Extensions
+// with Operating System Versions" in Microsoft's driver documentation):
+// NT[amd64][.Major[.Minor[.ProductType[.SuiteMask[.BuildNumber]]]]] applies
+// when the system is at least that version (and build), of that product
+// type and with every suite bit. 0 when it does not apply (NTx86, NTarm64,
+// a newer version); otherwise NTamd64 ranks above NT, then the newer
+// version above the older.
+ULONGLONG RankDecoration(const char* pszDecoration)
+{
+    ULONGLONG nRank = 2;
+    const char* pszText = pszDecoration + 7;
+    if (!BeginsWith(pszDecoration, "ntamd64")) {
+        nRank = 1;
+        pszText = pszDecoration + 2;
+        if (!BeginsWith(pszDecoration, "nt")) {
+            return 0;
+        }
+    }
+    DWORD anField[5] = {}; // major, minor, product type, suite mask, build
+    for (int i = 0; i < 5 && *pszText == '.'; ++i) {
+        ++pszText;
+        anField[i] = ReadDecorationNumber(&pszText);
+    }
+    if (*pszText != '\0') {
+        return 0;
+    }
+    // No version, product type or suite at all: every 64-bit system.
+    if ((anField[0] | anField[1] | anField[2] | anField[3] | anField[4]) != 0 &&
+        !VerifyOsVersion(anField, VER_GREATER_EQUAL)) {
+        return 0;
+    }
+    // Not newer than this system: each part fits its place.
+    return nRank << 60 | static_cast<ULONGLONG>(anField[0]) << 40 | static_cast<ULONGLONG>(anField[1]) << 24 |
+           anField[4];
+}
+
+// Reads the models section name of a [Manufacturer] line: field 1, followed
+// by "." and the decoration of fields 2 on that suits this system best (the
+// first of equal ones), or field 1 alone when none suits it. A name that
+// does not fit is an error, never cut short.
 BOOL ReadModelsSectionName(INFCONTEXT* pLine, char* pszSection)
 {
     if (!SetupGetStringFieldA(pLine, 1, pszSection, SETUP_PATH_LENGTH, nullptr)) {
         return FALSE;
     }
-    if (SetupGetFieldCount(pLine) < 2) {
-        return TRUE;
+    char szBest[SETUP_PATH_LENGTH] = "";
+    ULONGLONG nBestRank = 0;
+    DWORD nFields = SetupGetFieldCount(pLine);
+    for (DWORD nField = 2; nField <= nFields; ++nField) {
+        char szDecoration[SETUP_PATH_LENGTH] = "";
+        if (!SetupGetStringFieldA(pLine, nField, szDecoration, SETUP_PATH_LENGTH, nullptr)) {
+            return FALSE;
+        }
+        ULONGLONG nRank = RankDecoration(szDecoration);
+        if (nRank > nBestRank) {
+            nBestRank = nRank;
+            CopyMemory(szBest, szDecoration, sizeof(szBest));
+        }
     }
-    char szDecoration[SETUP_PATH_LENGTH] = "";
-    if (!SetupGetStringFieldA(pLine, 2, szDecoration, SETUP_PATH_LENGTH, nullptr)) {
-        return FALSE;
-    }
-    if (FAILED(StringCchCatA(pszSection, SETUP_PATH_LENGTH, ".")) ||
-        FAILED(StringCchCatA(pszSection, SETUP_PATH_LENGTH, szDecoration))) {
+    if (nBestRank != 0 && (FAILED(StringCchCatA(pszSection, SETUP_PATH_LENGTH, ".")) ||
+                           FAILED(StringCchCatA(pszSection, SETUP_PATH_LENGTH, szBest)))) {
         SetLastError(ERROR_INSUFFICIENT_BUFFER);
         return FALSE;
     }
@@ -99,11 +181,20 @@ DWORD GetCheckedPortLimit(const CComDB& comDb)
 // was read and none holds it.
 bool CheckPortNumber(CDialogData* pData, const char* pszHardwareId, DWORD nPort, const CComDB& comDb)
 {
+    PortNameCount count;
+    CountPortNames(pszHardwareId, nPort, &count);
+    // Exit code 0 means the ports work: a port whose driver did not load
+    // fails the run, though it stays installed; one that starts only after
+    // a restart asks for it.
+    if (count.bProblem) {
+        pData->m_nResultId = IDS_ERROR;
+    }
+    if (count.bRestart) {
+        pData->m_bRebootRequired = 1;
+    }
     if (nPort < 1 || nPort > GetCheckedPortLimit(comDb)) {
         return true; // no number, or one no arbiter could give
     }
-    PortNameCount count;
-    CountPortNames(pszHardwareId, nPort, &count);
     if (count.nDevices != 0 && count.nWanted == count.nDevices) {
         return true;
     }

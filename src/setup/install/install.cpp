@@ -11,6 +11,7 @@
 #include "../app/messages.h"
 #include "../trace/trace.h"
 #include "device_install.h"
+#include "install_record.h"
 #include "package_check.h"
 
 namespace {
@@ -166,6 +167,12 @@ int CDialogData::Install()
     if (m_bInstalled && !Uninstall(0, 1)) {
         return 0;
     }
+    // The record of a finished install goes before the first change: a run
+    // that ends half-way must never pass for an installation.
+    if (!DeleteInstallRecord()) {
+        m_nResultId = IDS_ERROR;
+        return 0;
+    }
     StepProgress();
     // The old installation, if there was one, is gone by now: the -1 of
     // this result reports it.
@@ -184,6 +191,8 @@ int CDialogData::Install()
     }
     StepProgress();
     RegisterUninstallEntry(this);
+    // The very last step: only now does the detection rule say "installed".
+    FinishInstall(this);
     return 0;
 }
 

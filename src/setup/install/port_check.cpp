@@ -89,6 +89,7 @@ void CountPortNames(const char* pszHardwareId, DWORD nPort, PortNameCount* pCoun
         ++pCount->nDevices;
         char szName[SETUP_PATH_LENGTH] = "";
         pCount->bComplete = ReadPortName(list.Get(), &device, szName) && pCount->bComplete;
+        ReadPortStatus(device.DevInst, szName[0] != '\0' ? szName : pszHardwareId, pCount);
         if (_mbsicmp(reinterpret_cast<const unsigned char*>(szName),
                      reinterpret_cast<const unsigned char*>(szWanted)) == 0) {
             ++pCount->nWanted;

@@ -11,6 +11,8 @@ struct PortNameCount {
     DWORD nWanted;                     // of those, named COM<n> as wanted
     bool bComplete;                    // every device was seen and its name read
     char szOther[SETUP_PATH_LENGTH];   // the first other name; empty for none
+    bool bProblem;                     // a device does not work, or its status is unknown
+    bool bRestart;                     // a device works only after a restart
 };
 
 // Counts the present devices with pszHardwareId and those of them named
@@ -20,3 +22,8 @@ void CountPortNames(const char* pszHardwareId, DWORD nPort, PortNameCount* pCoun
 // "COM<nPort>"; also true when the devices cannot be listed, so that a
 // number nobody can vouch for stays claimed.
 bool IsPortNameInUse(DWORD nPort);
+
+// Reads the device's status through the configuration manager and notes a
+// problem (traced with its code and meaning, naming pszPort) or a needed
+// restart in pCount.
+void ReadPortStatus(DWORD dnDevice, const char* pszPort, PortNameCount* pCount);

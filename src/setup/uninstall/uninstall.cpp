@@ -3,6 +3,7 @@
 
 #include "../app/dialog_data.h"
 #include "../app/messages.h"
+#include "../install/install_record.h"
 #include "../trace/trace.h"
 #include "devices.h"
 #include "package_cleanup.h"
@@ -53,6 +54,11 @@ int CDialogData::Uninstall(int bShowMessage, int bDeleteEntry)
             ShowMessage(m_hWnd, szText, szCaption, MB_ICONWARNING);
         }
         m_nResultId = IDS_PORT_OPEN;
+        return 0;
+    }
+    // Before the first removal: a half-removed driver is no installation.
+    if (!DeleteInstallRecord()) {
+        m_nResultId = IDS_ERROR;
         return 0;
     }
 

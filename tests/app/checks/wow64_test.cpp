@@ -28,6 +28,7 @@ const DWORD TRACE_SIDE_EFFECT = ERROR_GEN_FAILURE;
 
 struct Wow64Lookups {
     Wow64Answer answer;
+    bool bArm64; // IsWow64Process2 reports an ARM64 machine
     FARPROC(WINAPI* pfnGetProcAddress)(HMODULE, LPCSTR);
     int nLookups;
     HMODULE hModule;
@@ -49,9 +50,21 @@ BOOL WINAPI StandInIsWow64Process(HANDLE hProcess, PBOOL pbWow64)
     return TRUE;
 }
 
+// An x64 process emulated on ARM64 Windows: no WOW64 process, an ARM64
+// machine.
+BOOL WINAPI StandInIsWow64Process2(HANDLE, USHORT* pnProcessMachine, USHORT* pnNativeMachine)
+{
+    *pnProcessMachine = IMAGE_FILE_MACHINE_UNKNOWN;
+    *pnNativeMachine = IMAGE_FILE_MACHINE_ARM64;
+    return TRUE;
+}
+
 FARPROC WINAPI StandInGetProcAddress(HMODULE hModule, LPCSTR pszName)
 {
     bool bByName = reinterpret_cast<ULONG_PTR>(pszName) > 0xFFFF;
+    if (bByName && g_lookups.bArm64 && strcmp(pszName, "IsWow64Process2") == 0) {
+        return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(StandInIsWow64Process2));
+    }
     if (!bByName || strcmp(pszName, "IsWow64Process") != 0) {
         return g_lookups.pfnGetProcAddress(hModule, pszName);
     }
@@ -138,6 +151,26 @@ TEST_F(Wow64Test, SilentRunUnderWow64IsRefused)
                       "setup 80 0", "setup 79 10", "setup 80 0", "util 10",  "setup 81",   "util 10",    "setup 21"};
     EXPECT_EQ(expected, DescribeEvents(m_recorder.Events()));
     EXPECT_EQ(2, g_lookups.nCalls);
+}
+
+// x64 emulation on ARM64 passes IsWow64Process; IsWow64Process2 tells the
+// machine, and the WOW64 check refuses the run before anything changes.
+TEST_F(Wow64Test, SilentRunEmulatedOnArm64IsRefused)
+{
+    g_lookups.answer = WOW64_MISSING;
+    g_lookups.bArm64 = true;
+    CCommandLinePatch commandLine(L"setup.exe /s");
+    CMessageBoxRecorder boxes;
+    CMutexCloser mutexes;
+    EXPECT_EQ(-1, RunSetup());
+    ASSERT_EQ(1u, boxes.m_boxes.size());
+    EXPECT_EQ("ERROR", boxes.m_boxes[0].text);
+    const std::string arm64 = "util 170 " + std::to_string(IMAGE_FILE_MACHINE_ARM64);
+    Lines expected = {"setup 15",   "setup 16",    "setup 17",   "setup 19", "setup 79 5", "setup 80 0", "setup 79 6",
+                      "setup 80 0", "setup 79 10", "setup 80 0", "util 10",  arm64,        "setup 81",   "util 10",
+                      arm64,        "setup 21"};
+    EXPECT_EQ(expected, DescribeEvents(m_recorder.Events()));
+    EXPECT_EQ(0, g_lookups.nLookups);
 }
 
 TEST_F(Wow64Test, MissingFunctionMeansNoWow64AndKeepsTheLookupError)
