@@ -314,10 +314,10 @@ TEST_F(RunSetupTest, TargetFolderThatDoesNotFit)
         size_t nBoxes;
         const char* pszBoxCaption;
     };
-    // At 251 the run goes on, and stops with the system's error box where the
-    // bus driver INF's path would no longer fit: a path is never cut short.
+    // At 251 the run goes on, and stops at the package copy, whose first
+    // target path would no longer fit: a path is never cut short.
     const Case cases[] = {
-        {251, L"setup.exe /s", -1, 1, "Error"},
+        {251, L"setup.exe /s", -1, 0, ""},
         {252, L"setup.exe /s", -1, 1, ""},
         {300, L"setup.exe /s", -1, 1, ""},
         {252, L"setup.exe /u /s", 0, 0, ""},
