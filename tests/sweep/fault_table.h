@@ -185,18 +185,18 @@
 // product's rows already inject).
 #define SWEEP_INSIDE_SYSTEM "inside the system's device installation: killed at, never failed"
 #define SWEEP_MODULE_CALLS(K) \
-    K(newdev, "kernel32.dll", CreateDirectoryW, 1) \
-    K(newdev, "kernel32.dll", CreateFileW, 1) \
-    K(newdev, "kernel32.dll", WriteFile, 1) \
+    K(newdev, "kernel32.dll", CreateDirectoryW, 0) \
+    K(newdev, "kernel32.dll", CreateFileW, 0) \
+    K(newdev, "kernel32.dll", WriteFile, 0) \
     K(newdev, "kernel32.dll", MoveFileExW, 1) \
     K(newdev, "setupapi.dll", SetupDiCallClassInstaller, 1) \
     K(msports, "advapi32.dll", RegCreateKeyExA, 1) \
     K(msports, "advapi32.dll", RegSetValueExA, 1) \
-    K(msports, "setupapi.dll", SetupDiCreateDevRegKeyA, 1) \
-    K(msports, "setupapi.dll", SetupDiCreateDevRegKeyW, 1) \
+    K(msports, "setupapi.dll", SetupDiCreateDevRegKeyA, 0) \
+    K(msports, "setupapi.dll", SetupDiCreateDevRegKeyW, 0) \
     K(msports, "setupapi.dll", SetupDiInstallDevice, 1) \
     K(msports, "setupapi.dll", SetupDiSetDeviceRegistryPropertyA, 1) \
-    K(msports, "setupapi.dll", SetupInstallFromInfSectionW, 1) \
+    K(msports, "setupapi.dll", SetupInstallFromInfSectionW, 0) \
     K(setupapi, "advapi32.dll", RegCreateKeyExW, 0) \
     K(setupapi, "advapi32.dll", RegCreateKeyW, 0) \
     K(setupapi, "advapi32.dll", RegDeleteKeyW, 0) \
@@ -211,7 +211,7 @@
     K(setupapi, "advapi32.dll", ControlService, 0) \
     K(setupapi, "advapi32.dll", DeleteService, 0) \
     K(setupapi, "advapi32.dll", SetFileSecurityW, 0) \
-    K(setupapi, "kernelbase.dll", CopyFileW, 1) \
+    K(setupapi, "kernelbase.dll", CopyFileW, 0) \
     K(setupapi, "kernelbase.dll", CreateDirectoryW, 0) \
     K(setupapi, "kernelbase.dll", CreateFileA, 0) \
     K(setupapi, "kernelbase.dll", CreateFileW, 0) \
