@@ -1,8 +1,10 @@
 #!/bin/bash
 # Full fault and kill sweeps: every call of every counted function of every
 # scenario fails once, and every call of the install, reinstall and
-# uninstall is where a run is killed and then run again; each run in a child
-# process under Wine; writes docs/reliability.md.
+# uninstall is where a run is killed and then run again, the calls made
+# inside the system's device installation (the K rows of fault_table.h)
+# included; each run in a child process under Wine, on the sweep's lived-in
+# machine; writes docs/reliability.md.
 # The two sweeps run side by side, each in a prefix of its own; their
 # reports are joined (tools/join-sweep-reports.py) into one that opens
 # with the summary of both.

@@ -53,7 +53,12 @@ void** FindImportSlot(HMODULE hModule, const char* pszDll, const char* pszFuncti
 }
 
 CIatPatch::CIatPatch(const char* pszDll, const char* pszFunction, void* pfnReplacement)
-    : m_ppSlot(FindImportSlot(GetModuleHandleA(nullptr), pszDll, pszFunction)), m_pfnOriginal(nullptr)
+    : CIatPatch(GetModuleHandleA(nullptr), pszDll, pszFunction, pfnReplacement)
+{
+}
+
+CIatPatch::CIatPatch(HMODULE hModule, const char* pszDll, const char* pszFunction, void* pfnReplacement)
+    : m_ppSlot(FindImportSlot(hModule, pszDll, pszFunction)), m_pfnOriginal(nullptr)
 {
     if (m_ppSlot == nullptr) {
         return;

@@ -10,6 +10,9 @@ public:
     // pszDll is matched without regard to case ("advapi32.dll"); the patch
     // stays until the object is destroyed.
     CIatPatch(const char* pszDll, const char* pszFunction, void* pfnReplacement);
+    // The same in the import table of another loaded module (a system DLL
+    // whose own calls are to be reached).
+    CIatPatch(HMODULE hModule, const char* pszDll, const char* pszFunction, void* pfnReplacement);
     ~CIatPatch();
     CIatPatch(const CIatPatch&) = delete;
     CIatPatch& operator=(const CIatPatch&) = delete;

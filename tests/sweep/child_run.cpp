@@ -6,6 +6,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "device_tree.h"
 #include "interceptor.h"
 #include "uidriver/ui_driver.h"
 #include "scenarios.h"
@@ -19,6 +20,19 @@ LONG WINAPI EndOnCrash(EXCEPTION_POINTERS* pException) {
     return EXCEPTION_EXECUTE_HANDLER;
 }
 
+// The instance ID of the device a device fault chooses, in the walks'
+// order, or "" when there is none.
+std::string FindChosenDevice(DeviceChoice eDevice) {
+    for (const DeviceRecord& device : ListDevices()) {
+        bool bOurs = lstrcmpiA(device.service.c_str(), "qzvrcom") == 0 || lstrcmpiA(device.service.c_str(), "qzusbdr") == 0;
+        if (eDevice == DEVICE_OUR_FIRST ? lstrcmpiA(device.service.c_str(), "qzvrcom") == 0
+                                        : !bOurs && !device.portName.empty()) {
+            return device.instanceId;
+        }
+    }
+    return "";
+}
+
 } // namespace
 
 int RunChild(const char* pszScenario, int nRow, long nCall, const char* pszResultFile, bool bPrepare, bool bKill) {
@@ -28,7 +42,12 @@ int RunChild(const char* pszScenario, int nRow, long nCall, const char* pszResul
     int nPrepareExit = bPrepare && pScenario->pszPrepare != nullptr ? RunPlain(pScenario->pszPrepare) : 0;
     int nBoxes = 0;
     std::string strFirstBox;
-    CInterceptor interceptor(nRow, nCall, bKill);
+    CInterceptor interceptor(nRow >= 0 ? nRow : -1, nCall, bKill);
+    if (nRow <= -2) {
+        int nDeviceRows = 0;
+        const DeviceFaultRow& row = GetDeviceFaultRows(&nDeviceRows)[-2 - nRow];
+        interceptor.FailDevice(row, FindChosenDevice(row.eDevice));
+    }
     int nExitCode = RunSetupCounted(pScenario->pszCommandLine, &nBoxes, &strFirstBox);
 
     FILE* pFile = fopen(pszResultFile, "w");

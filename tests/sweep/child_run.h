@@ -23,8 +23,8 @@ struct RunOutcome {
 };
 
 // Child: prepares the machine when bPrepare, then runs the scenario, failing
-// call nCall of row nRow (nRow < 0: count only) or, when bKill, ending the
-// process there, and writes the outcome to pszResultFile. Returns the
+// call nCall of row nRow (-1: count only; -2 - k: every call on the device
+// that device fault row k chooses) or, when bKill, ending the process there, and writes the outcome to pszResultFile. Returns the
 // process exit code.
 int RunChild(const char* pszScenario, int nRow, long nCall, const char* pszResultFile, bool bPrepare,
              bool bKill = false);

@@ -184,6 +184,77 @@
     N("kernel32.dll", VirtualQuery, SWEEP_RUNTIME) \
     N("kernel32.dll", __C_specific_handler, SWEEP_RUNTIME)
 
+// Calls that may change the machine made by the modules our device
+// installation runs through: the newdev and msports stand-ins and Wine's
+// Setup API, which the product reaches through newdev.dll and setupapi.dll
+// and which runs the Ports class installer of msports.dll. K(module,
+// imported dll, function): each is patched in that module's import table
+// and named "module.dll!function"; the kill sweep kills there, nothing is
+// made to fail (a failing system call inside a system DLL is that DLL's to
+// handle, and the product sees it as the failure of its own call, which the
+// product's rows already inject).
+#define SWEEP_INSIDE_SYSTEM "inside the system's device installation: killed at, never failed"
+#define SWEEP_MODULE_CALLS(K) \
+    K(newdev, "kernel32.dll", CreateDirectoryW, 0) \
+    K(newdev, "kernel32.dll", CreateFileW, 0) \
+    K(newdev, "kernel32.dll", WriteFile, 0) \
+    K(newdev, "kernel32.dll", MoveFileExW, 1) \
+    K(newdev, "setupapi.dll", SetupDiCallClassInstaller, 1) \
+    K(msports, "advapi32.dll", RegCreateKeyExA, 1) \
+    K(msports, "advapi32.dll", RegSetValueExA, 1) \
+    K(msports, "setupapi.dll", SetupDiCreateDevRegKeyA, 0) \
+    K(msports, "setupapi.dll", SetupDiCreateDevRegKeyW, 0) \
+    K(msports, "setupapi.dll", SetupDiInstallDevice, 1) \
+    K(msports, "setupapi.dll", SetupDiSetDeviceRegistryPropertyA, 1) \
+    K(msports, "setupapi.dll", SetupInstallFromInfSectionW, 0) \
+    K(setupapi, "advapi32.dll", RegCreateKeyExW, 0) \
+    K(setupapi, "advapi32.dll", RegCreateKeyW, 0) \
+    K(setupapi, "advapi32.dll", RegDeleteKeyW, 0) \
+    K(setupapi, "advapi32.dll", RegDeleteTreeW, 0) \
+    K(setupapi, "advapi32.dll", RegDeleteValueW, 0) \
+    K(setupapi, "advapi32.dll", RegSetValueExA, 0) \
+    K(setupapi, "advapi32.dll", RegSetValueExW, 1) \
+    K(setupapi, "advapi32.dll", CreateServiceW, 1) \
+    K(setupapi, "advapi32.dll", ChangeServiceConfigW, 0) \
+    K(setupapi, "advapi32.dll", ChangeServiceConfig2W, 0) \
+    K(setupapi, "advapi32.dll", StartServiceW, 0) \
+    K(setupapi, "advapi32.dll", ControlService, 0) \
+    K(setupapi, "advapi32.dll", DeleteService, 0) \
+    K(setupapi, "advapi32.dll", SetFileSecurityW, 0) \
+    K(setupapi, "kernelbase.dll", CopyFileW, 0) \
+    K(setupapi, "kernelbase.dll", CreateDirectoryW, 0) \
+    K(setupapi, "kernelbase.dll", CreateFileA, 0) \
+    K(setupapi, "kernelbase.dll", CreateFileW, 0) \
+    K(setupapi, "kernelbase.dll", DeleteFileW, 0) \
+    K(setupapi, "kernelbase.dll", MoveFileExW, 0) \
+    K(setupapi, "kernelbase.dll", WriteFile, 0) \
+    K(setupapi, "kernelbase.dll", SetEndOfFile, 0) \
+    K(setupapi, "kernel32.dll", MoveFileW, 0) \
+    K(setupapi, "kernel32.dll", WritePrivateProfileStringW, 0)
+
+// Faults of one device rather than of one call number: every call of the
+// function whose device (the SP_DEVINFO_DATA after the device list at
+// argument nList) is the chosen one fails with the error. FOREIGN_PORT is
+// the first COM port in the walks' order that is not ours (the lived-in
+// machine's present port, which the walks meet before ours); OUR_FIRST is
+// the first device of our function driver. A device that is not ours has
+// nothing to do with the job: the run must do all of it. Of ours, only the
+// device that cannot be removed may be left.
+// V(function, nList, device, error)
+#define SWEEP_DEVICE_FAULTS(V) \
+    V(SetupDiGetDeviceRegistryPropertyA, 0, FOREIGN_PORT, ERROR_NO_SUCH_DEVINST) \
+    V(SetupDiCallClassInstaller, 1, OUR_FIRST, ERROR_ACCESS_DENIED)
+
+enum DeviceChoice { DEVICE_FOREIGN_PORT, DEVICE_OUR_FIRST };
+
+struct DeviceFaultRow {
+    const char* pszFunction;
+    int nListArgument;
+    DeviceChoice eDevice;
+    DWORD dwError;
+    const char* pszName;  // for the report: the function and the device
+};
+
 enum FailStyle { FAIL_ZERO, FAIL_ONES, FAIL_CODE };
 enum CallRole { ROLE_NONE, ROLE_ACQUIRE, ROLE_RELEASE };
 // What a call acquires or releases. HELD resources (the single-instance
@@ -206,8 +277,12 @@ struct FunctionRow {
     bool bRuntime;          // looked up with GetProcAddress, not imported
     bool bIntercepted;      // false for N rows
     void* pfnWrapper;
+    const char* pszModule;  // K rows: the module whose imports are patched; null: the program's
+    bool bSampled;          // K rows: killed at in the ctest sample
 };
 
-// The table, intercepted rows first, in the order of SWEEP_FUNCTIONS.
+// The table: the intercepted rows of SWEEP_FUNCTIONS, then the K rows, then
+// the N rows.
 const FunctionRow* GetFunctionRows(int* pnCount);
 const char* DescribeResource(ResourceKind kind);
+const DeviceFaultRow* GetDeviceFaultRows(int* pnCount);

@@ -4,6 +4,7 @@
 // and records what it acquired or released.
 #include "interceptor.h"
 
+#include <stdio.h>
 #include <string.h>
 
 #include <map>
@@ -16,7 +17,10 @@ namespace {
 
 #define SWEEP_INDEX(dll, name, ...) ROW_##name,
 #define SWEEP_NO_INDEX(dll, name, reason)
-enum RowIndex { SWEEP_FUNCTIONS(SWEEP_INDEX, SWEEP_INDEX, SWEEP_NO_INDEX) INTERCEPTED_ROWS };
+#define SWEEP_MODULE_INDEX(module, dll, name, sampled) ROW_##module##_##name,
+enum RowIndex {
+    SWEEP_FUNCTIONS(SWEEP_INDEX, SWEEP_INDEX, SWEEP_NO_INDEX) SWEEP_MODULE_CALLS(SWEEP_MODULE_INDEX) INTERCEPTED_ROWS
+};
 
 struct State {
     void* apfnOriginal[INTERCEPTED_ROWS];
@@ -26,6 +30,10 @@ struct State {
     long nInjectCall;
     bool bKill;  // the chosen call ends the process instead of failing
     bool bInjected;
+    int nDeviceRow;           // the row whose calls on one device fail, or -1
+    int nListArgument;        // its device list argument; the device follows
+    std::string strDeviceId;  // that device's instance ID
+    DWORD dwDeviceError;
     CRITICAL_SECTION lock;  // guards the two containers below
     std::map<void*, int> mapLive;  // handle -> acquiring row
     std::vector<std::string> vecUnmatched;
@@ -106,6 +114,16 @@ bool CountCall(int nRow) {
     return true;
 }
 
+// True when the call's device is the one whose calls fail.
+bool IsChosenDevice(int nRow, void* const* apArguments) {
+    if (nRow != g_pState->nDeviceRow) return false;
+    HDEVINFO hList = static_cast<HDEVINFO>(apArguments[g_pState->nListArgument]);
+    SP_DEVINFO_DATA* pDevice = static_cast<SP_DEVINFO_DATA*>(apArguments[g_pState->nListArgument + 1]);
+    char szId[MAX_DEVICE_ID_LEN] = "";
+    return pDevice != nullptr && SetupDiGetDeviceInstanceIdA(hList, pDevice, szId, MAX_DEVICE_ID_LEN, nullptr) &&
+           _stricmp(szId, g_pState->strDeviceId.c_str()) == 0;
+}
+
 void* WrapLookedUpFunction(const char* pszName, void* pfnFound);
 
 template <int N, typename F>
@@ -118,12 +136,14 @@ struct CWrapper<N, TResult(WINAPI*)(TArgs...)> {
         Function pfnOriginal = reinterpret_cast<Function>(g_pState->apfnOriginal[N]);
         if (!g_pState->bCounting) return pfnOriginal(args...);
         const FunctionRow& row = GetFunctionRows(nullptr)[N];
-        if (CountCall(N)) {
-            SetLastError(row.dwError);
+        void* apArguments[] = {ToPointer(args)..., nullptr};
+        bool bChosenDevice = IsChosenDevice(N, apArguments);
+        if (CountCall(N) || bChosenDevice) {
+            g_pState->bInjected = true;
+            SetLastError(bChosenDevice ? g_pState->dwDeviceError : row.dwError);
             if constexpr (!std::is_void<TResult>::value) return MakeFailure<TResult>(row);
             else return;
         }
-        void* apArguments[] = {ToPointer(args)..., nullptr};
         if (row.role == ROLE_RELEASE) AccountRelease(N, apArguments);
         if constexpr (std::is_void<TResult>::value) {
             pfnOriginal(args...);
@@ -145,13 +165,31 @@ struct CWrapper<N, TResult(WINAPI*)(TArgs...)> {
 
 #define SWEEP_ROW(dll, name, failure, error, role, kind, argument, reason, runtime) \
     {dll, #name, FAIL_##failure, error, ROLE_##role, RESOURCE_##kind, argument, reason, runtime, true, \
-     reinterpret_cast<void*>(&CWrapper<ROW_##name, decltype(&::name)>::Call)},
+     reinterpret_cast<void*>(&CWrapper<ROW_##name, decltype(&::name)>::Call), nullptr, false},
 #define SWEEP_IMPORTED(dll, name, ...) SWEEP_ROW(dll, name, __VA_ARGS__, false)
 #define SWEEP_LOOKED_UP(dll, name, ...) SWEEP_ROW(dll, name, __VA_ARGS__, true)
 #define SWEEP_LEFT_OUT(dll, name, reason) \
-    {dll, #name, FAIL_ZERO, 0, ROLE_NONE, RESOURCE_NONE, 0, reason, false, false, nullptr},
+    {dll, #name, FAIL_ZERO, 0, ROLE_NONE, RESOURCE_NONE, 0, reason, false, false, nullptr, nullptr, false},
+#define SWEEP_NOTHING(...)
+#define SWEEP_MODULE_ROW(module, dll, name, sampled) \
+    {dll, #module ".dll!" #name, FAIL_ZERO, 0, ROLE_NONE, RESOURCE_NONE, 0, SWEEP_INSIDE_SYSTEM, false, true, \
+     reinterpret_cast<void*>(&CWrapper<ROW_##module##_##name, decltype(&::name)>::Call), #module ".dll", sampled != 0},
 
-const FunctionRow g_rows[] = {SWEEP_FUNCTIONS(SWEEP_IMPORTED, SWEEP_LOOKED_UP, SWEEP_LEFT_OUT)};
+const FunctionRow g_rows[] = {SWEEP_FUNCTIONS(SWEEP_IMPORTED, SWEEP_LOOKED_UP, SWEEP_NOTHING)
+                                  SWEEP_MODULE_CALLS(SWEEP_MODULE_ROW)
+                                      SWEEP_FUNCTIONS(SWEEP_NOTHING, SWEEP_NOTHING, SWEEP_LEFT_OUT)};
+
+// The module a row's import slot is in: the program, or a system DLL loaded
+// here from the system folder as the product loads it, so that the product's
+// own load finds it already patched; the reference is kept for the process.
+HMODULE FindPatchedModule(const FunctionRow& row) {
+    if (row.pszModule == nullptr) return GetModuleHandleA(nullptr);
+    char szFolder[MAX_PATH] = "";
+    char szPath[MAX_PATH] = "";
+    UINT nLength = GetSystemDirectoryA(szFolder, MAX_PATH);
+    int nPath = snprintf(szPath, MAX_PATH, "%s\\%s", szFolder, row.pszModule);
+    return nLength == 0 || nLength >= MAX_PATH || nPath >= MAX_PATH ? nullptr : LoadLibraryA(szPath);
+}
 
 // Runtime lookups by name (ordinals are passed through unchanged) get the
 // counting wrapper; the real address becomes its original.
@@ -166,6 +204,15 @@ void* WrapLookedUpFunction(const char* pszName, void* pfnFound) {
 std::vector<std::unique_ptr<CIatPatch>>* g_pPatches = nullptr;
 
 } // namespace
+
+#define SWEEP_DEVICE_ROW(name, list, device, error) \
+    {#name, list, DEVICE_##device, error, #name " (" #device ")"},
+const DeviceFaultRow g_deviceRows[] = {SWEEP_DEVICE_FAULTS(SWEEP_DEVICE_ROW)};
+
+const DeviceFaultRow* GetDeviceFaultRows(int* pnCount) {
+    *pnCount = static_cast<int>(sizeof g_deviceRows / sizeof g_deviceRows[0]);
+    return g_deviceRows;
+}
 
 const FunctionRow* GetFunctionRows(int* pnCount) {
     if (pnCount != nullptr) *pnCount = static_cast<int>(sizeof g_rows / sizeof g_rows[0]);
@@ -191,11 +238,14 @@ CInterceptor::CInterceptor(int nInjectRow, long nInjectCall, bool bKill) {
     g_pState->nInjectRow = nInjectRow;
     g_pState->nInjectCall = nInjectCall;
     g_pState->bKill = bKill;
+    g_pState->nDeviceRow = -1;
     InitializeCriticalSection(&g_pState->lock);
     g_pPatches = new std::vector<std::unique_ptr<CIatPatch>>();
     for (int i = 0; i < INTERCEPTED_ROWS; ++i) {
-        if (g_rows[i].bRuntime) continue;
-        std::unique_ptr<CIatPatch> patch(new CIatPatch(g_rows[i].pszDll, g_rows[i].pszName, g_rows[i].pfnWrapper));
+        HMODULE hModule = g_rows[i].bRuntime ? nullptr : FindPatchedModule(g_rows[i]);
+        if (hModule == nullptr) continue;
+        const char* pszFunction = g_rows[i].pszModule == nullptr ? g_rows[i].pszName : strchr(g_rows[i].pszName, '!') + 1;
+        std::unique_ptr<CIatPatch> patch(new CIatPatch(hModule, g_rows[i].pszDll, pszFunction, g_rows[i].pfnWrapper));
         g_pState->apfnOriginal[i] = patch->Original();
         if (patch->IsApplied()) g_pPatches->push_back(std::move(patch));
     }
@@ -222,6 +272,13 @@ long CInterceptor::GetCallCount(int nRow) const {
 }
 
 bool CInterceptor::WasInjected() const { return g_pState->bInjected; }
+
+void CInterceptor::FailDevice(const DeviceFaultRow& row, const std::string& strInstanceId) {
+    g_pState->nDeviceRow = FindFunctionRow(row.pszFunction);
+    g_pState->nListArgument = row.nListArgument;
+    g_pState->strDeviceId = strInstanceId;
+    g_pState->dwDeviceError = row.dwError;
+}
 
 std::vector<LeakedResource> CInterceptor::ListLeaks() const {
     std::vector<LeakedResource> vecLeaks;

@@ -1,6 +1,8 @@
 // Counts and fails the product's Win32 calls through this executable's
 // import table (and through GetProcAddress for functions looked up at run
-// time), and keeps account of the resources they acquire and release.
+// time), and keeps account of the resources they acquire and release. The
+// calls of the modules the device installation runs through (the K rows)
+// are counted through those modules' import tables, to be killed at.
 #pragma once
 
 #include <string>
@@ -33,6 +35,9 @@ public:
 
     long GetCallCount(int nRow) const;
     bool WasInjected() const;
+    // Every counted call of the row's function on the device with this
+    // instance ID fails with the row's error.
+    void FailDevice(const DeviceFaultRow& row, const std::string& strInstanceId);
     // Resources acquired and not released, except those held on purpose.
     std::vector<LeakedResource> ListLeaks() const;
     // Releases of handles the program never acquired (or released twice).

@@ -71,6 +71,26 @@ TEST(Interceptor, CountsOnlyWhileCountingAndWrapsLookedUpFunctions) {
     EXPECT_EQ(1, interceptor.GetCallCount(FindFunctionRow("IsWow64Process")));
 }
 
+// The calls the system's Setup API makes itself are counted under their
+// module's rows, through its own import table; the program's rows do not
+// see them.
+TEST(Interceptor, CountsTheCallsOfTheDeviceInstallationsModules) {
+    const GUID PORTS_CLASS = {0x4d36e978, 0xe325, 0x11ce, {0xbf, 0xc1, 0x08, 0x00, 0x2b, 0xe1, 0x03, 0x18}};
+    CInterceptor interceptor(-1, 0);
+    HDEVINFO hList = SetupDiCreateDeviceInfoList(nullptr, nullptr);
+    SP_DEVINFO_DATA device = {};
+    device.cbSize = sizeof device;
+    CInterceptor::BeginCounting();
+    BOOL bMade = SetupDiCreateDeviceInfoA(hList, "PORTS", &PORTS_CLASS, nullptr, nullptr, DICD_GENERATE_ID, &device) &&
+                 SetupDiCallClassInstaller(DIF_REGISTERDEVICE, hList, &device);
+    CInterceptor::EndCounting();
+    EXPECT_TRUE(bMade);
+    EXPECT_LT(0, interceptor.GetCallCount(FindFunctionRow("setupapi.dll!RegCreateKeyExW")));
+    EXPECT_EQ(0, interceptor.GetCallCount(FindFunctionRow("RegCreateKeyExA")));
+    SetupDiCallClassInstaller(DIF_REMOVE, hList, &device);
+    SetupDiDestroyDeviceInfoList(hList);
+}
+
 // A function without a row is never counted, failed or killed at, and a
 // row naming another DLL patches nothing. The C runtime's imports serve
 // its own start-up as much as the program and are left out.

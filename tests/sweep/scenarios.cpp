@@ -7,6 +7,7 @@
 
 #include "../../src/setup/app/run_setup.h"
 #include "interceptor.h"
+#include "lived_in.h"
 #include "package_folder.h"
 #include "run_patches.h"
 
@@ -68,7 +69,8 @@ void ResetTargetFolder() {
     std::string strFolder = std::string(szWindows) + "\\qzvrcom\\";
     CreateDirectoryA(strFolder.c_str(), nullptr);
     for (const std::string& strName : ListFiles(PackageFolder() + ".")) {
-        CopyFileA((PackageFolder() + strName).c_str(), (strFolder + strName).c_str(), FALSE);
+        if (IsForeignPackageFile(strName)) DeleteFileA((strFolder + strName).c_str());
+        else CopyFileA((PackageFolder() + strName).c_str(), (strFolder + strName).c_str(), FALSE);
     }
     HANDLE hLog = CreateFileA((strFolder + "setup.log").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     SetFilePointer(hLog, 1024 * 1024 + 1, nullptr, FILE_BEGIN);

@@ -7,7 +7,10 @@
 // sweep instead ends the run at that call, runs the command again and
 // checks that the machine is exactly what one undisturbed run leaves; a
 // kill that leaves a stored ComDB copy must not pass for an installation,
-// and a number another vendor's port releases then must stay free.
+// and a number another vendor's port releases then must stay free. The
+// kill sweep also kills inside the system's device installation, at the
+// calls of the modules it runs through. The sweeps start from a lived-in
+// machine (lived_in.h) that every run must leave exactly as it was.
 // Writes the outcome of every run as a markdown report.
 //
 //   sweep.exe [--full] [--report FILE] [--timeout SECONDS] [--scenario NAME,...]
@@ -26,6 +29,7 @@
 
 #include "child_run.h"
 #include "interceptor.h"
+#include "lived_in.h"
 #include "report.h"
 #include "scenarios.h"
 #include "test_devices.h"
@@ -84,12 +88,17 @@ bool CanChangeMachine(const std::string& strFunction) {
 }
 
 // The fault sample: the first and the last call of each function. The kill
-// sample: every call that may change the machine, which leaves every state
-// a kill can leave. A full sweep takes every call.
-std::vector<long> PickCalls(const std::string& strFunction, long nCount, bool bFull, bool bKill) {
+// sample: every call of the program that may change the machine, which
+// leaves every state a kill can leave, and, of the calls inside the system's
+// device installation (K rows), only the first of each sampled function in
+// the install scenario, to keep the suite's time. A full sweep takes every call.
+std::vector<long> PickCalls(const FunctionRow& row, const Scenario& scenario, long nCount, bool bFull, bool bKill) {
     std::set<long> setCalls;
+    bool bInsideSystem = row.pszModule != nullptr;
     for (long n = 1; n <= nCount; ++n) {
-        bool bPicked = bKill ? CanChangeMachine(strFunction) : n == 1 || n == nCount;
+        bool bPicked = !bKill                      ? n == 1 || n == nCount
+                       : bInsideSystem             ? row.bSampled && n == 1 && strcmp(scenario.pszName, "install") == 0
+                                                   : CanChangeMachine(row.pszName);
         if (bFull || bPicked) setCalls.insert(n);
     }
     return std::vector<long>(setCalls.begin(), setCalls.end());
@@ -145,7 +154,7 @@ void CheckOutcome(const Scenario& scenario, int nRow, const MachineState& after,
     if (!outcome.bFinished) record.vecFaults.push_back(outcome.strFailure);
     if (outcome.nPrepareExit != 0) record.vecFaults.push_back("preparing run failed");
     if (!outcome.bPortBusy) record.vecFaults.push_back("port could not be held open");
-    if (nRow >= 0 && outcome.bFinished && !outcome.bInjected) record.vecFaults.push_back("call not reached");
+    if (nRow != -1 && outcome.bFinished && !outcome.bInjected) record.vecFaults.push_back("call not reached");
     for (const std::string& strLeak : outcome.vecLeaks) record.vecFaults.push_back("leak: " + strLeak);
     for (const std::string& strRelease : outcome.vecUnmatched) record.vecFaults.push_back("unmatched release: " + strRelease);
     if (IsComDbTemporary(after)) record.vecFaults.push_back("ComDB left temporary");
@@ -153,7 +162,7 @@ void CheckOutcome(const Scenario& scenario, int nRow, const MachineState& after,
     if (outcome.bFinished && outcome.nExitCode != 0 && outcome.nExitCode != -1 && !(bQuery && outcome.nExitCode == 1)) {
         record.vecFaults.push_back("undocumented exit code");
     }
-    if (outcome.bFinished && outcome.nExitCode == 0 && (nRow >= 0 || scenario.bDoneMeansClean)) {
+    if (outcome.bFinished && outcome.nExitCode == 0 && (nRow != -1 || scenario.bDoneMeansClean)) {
         std::vector<std::string> vecMissing = ListMissingWork(context.promised, after);
         const char* pszReason = FindAcceptingReason(scenario.pAccepted, record.strFunction.c_str(), vecMissing);
         if (pszReason != nullptr) record.vecAccepted.push_back(std::string("exit 0 with work left: ") + pszReason);
@@ -201,6 +210,18 @@ void RecoverMachine(SweepContext& context, const SweepOptions& options, RunRecor
     WriteComDb(context.clean.comDb);
 }
 
+// The other vendors' part of the machine is left exactly as it was, by the
+// run (checked before a recovery, which starts by resetting the package
+// copy) and by its recovery; what was changed is put back, so that the
+// next run starts from the same machine.
+void CheckLivedIn(const char* pszWhen, RunRecord& record) {
+    std::vector<std::string> vecChanges = ListLivedInChanges();
+    for (const std::string& strChange : vecChanges) {
+        record.vecFaults.push_back(std::string("lived-in machine ") + pszWhen + ": " + strChange);
+    }
+    if (!vecChanges.empty()) RestoreLivedInMachine();
+}
+
 std::string ChildArguments(const Scenario& scenario, int nRow, long nCall, bool bPrepare) {
     return std::string("--child ") + scenario.pszName + " " + std::to_string(nRow) + " " + std::to_string(nCall) +
            " \"" + GetResultFile() + "\" " + (bPrepare ? "1" : "0");
@@ -210,7 +231,9 @@ std::string ChildArguments(const Scenario& scenario, int nRow, long nCall, bool 
 RunRecord SweepOneRun(const Scenario& scenario, int nRow, long nCall, SweepContext& context,
                       const SweepOptions& options, MachineState* pAfter = nullptr) {
     RunRecord record;
-    record.strFunction = nRow >= 0 ? GetFunctionRows(nullptr)[nRow].pszName : "(none)";
+    int nDeviceRows = 0;
+    record.strFunction = nRow >= 0 ? GetFunctionRows(nullptr)[nRow].pszName
+                         : nRow == -1 ? "(none)" : GetDeviceFaultRows(&nDeviceRows)[-2 - nRow].pszName;
     record.nCall = nCall;
     bool bPrepare = scenario.pszPrepare != nullptr && !context.bPrepared;
     // Held here rather than in the child, so that the port is free again
@@ -230,8 +253,34 @@ RunRecord SweepOneRun(const Scenario& scenario, int nRow, long nCall, SweepConte
     // counting run checks.
     context.bPrepared = scenario.pszPrepare != nullptr && record.vecLeft.empty();
     bool bClean = DescribeDifferences(context.clean, after).empty();
-    if (nRow < 0 ? !bClean : !bClean && !context.bPrepared) RecoverMachine(context, options, record);
+    CheckLivedIn("after the run", record);
+    if (nRow == -1 ? !bClean : !bClean && !context.bPrepared) {
+        RecoverMachine(context, options, record);
+        CheckLivedIn("after the uninstall", record);
+    }
     return record;
+}
+
+// Every call of a function on one device fails (a device fault row): a
+// device that is not ours must not keep the run from its whole job, and of
+// ours only the device that could not be removed may be left.
+void SweepDeviceFaults(const Scenario& scenario, SweepContext& context, const SweepOptions& options,
+                       ScenarioRecord& record) {
+    int nRows = 0;
+    const DeviceFaultRow* pRows = GetDeviceFaultRows(&nRows);
+    for (int k = 0; k < nRows; ++k) {
+        MachineState after;
+        RunRecord run = SweepOneRun(scenario, -2 - k, 0, context, options, &after);
+        if (!run.outcome.bFinished) {
+        } else if (pRows[k].eDevice == DEVICE_FOREIGN_PORT && !ListMissingWork(context.promised, after).empty()) {
+            run.vecFaults.push_back("the job is not done because a device that is not ours cannot be read");
+        } else if (pRows[k].eDevice == DEVICE_OUR_FIRST && DevicesOfService(after, "qzvrcom").size() > 1) {
+            run.vecFaults.push_back("devices of ours left beside the one that could not be removed");
+        }
+        printf("%s %s: exit %d%s\n", scenario.pszName, run.strFunction.c_str(), run.outcome.nExitCode,
+               run.vecFaults.empty() ? "" : (" FAULT " + run.vecFaults[0]).c_str());
+        record.vecRuns.push_back(run);
+    }
 }
 
 // A kill at the call, then the same command again undisturbed: that run
@@ -272,7 +321,9 @@ RunRecord SweepKillRun(const Scenario& scenario, int nRow, long nCall, SweepCont
     CheckQueryAgrees(scenario, outcome, options, record);
     record.vecLeft = ListDifferencesExceptIds(WithPortMarked(context.promised, nReleasedPort, false), ReadSweptState());
     if (!record.vecLeft.empty()) record.vecFaults.push_back("second run does not leave what one run leaves");
+    CheckLivedIn("after the second run", record);
     RecoverMachine(context, options, record, nReleasedPort);
+    CheckLivedIn("after the uninstall", record);
     return record;
 }
 
@@ -307,7 +358,7 @@ ScenarioRecord SweepScenario(const Scenario& scenario, const SweepOptions& optio
             nRow % options.nShares != options.nShare) {
             continue;
         }
-        for (long nCall : PickCalls(calls.first, calls.second, options.bFull, bKill)) {
+        for (long nCall : PickCalls(GetFunctionRows(nullptr)[nRow], scenario, calls.second, options.bFull, bKill)) {
             record.vecRuns.push_back(bKill ? SweepKillRun(scenario, nRow, nCall, context, options)
                                            : SweepOneRun(scenario, nRow, nCall, context, options));
             const RunRecord& run = record.vecRuns.back();
@@ -315,6 +366,11 @@ ScenarioRecord SweepScenario(const Scenario& scenario, const SweepOptions& optio
                    run.outcome.nExitCode, run.vecFaults.empty() ? "" : (" FAULT " + run.vecFaults[0]).c_str());
             fflush(stdout);
         }
+    }
+    // The device faults need our devices on the machine and a run the
+    // user lets finish; they go with the first part of a split sample.
+    if (!bKill && scenario.pszPrepare != nullptr && scenario.nBusyPort == 0 && options.nShare == 0) {
+        SweepDeviceFaults(scenario, context, options, record);
     }
     // The next scenario starts on a clean machine.
     if (context.bPrepared) StartChild("--plain recover", "", options.dwTimeoutMs);
@@ -334,6 +390,7 @@ int RunParent(const SweepOptions& options) {
     std::vector<ScenarioRecord> vecRecords;
     int nFaults = 0;
     const std::vector<Scenario>& vecScenarios = GetScenarios();
+    BuildLivedInMachine();
     for (size_t nPass = 0; nPass < 2 * vecScenarios.size(); ++nPass) {
         bool bKill = nPass >= vecScenarios.size();
         const Scenario& scenario = vecScenarios[nPass % vecScenarios.size()];

@@ -105,17 +105,37 @@ DWORD ChooseOemIndex(const wchar_t* pszInfDir, const void* pData, DWORD cbData, 
     return ERROR_FILE_EXISTS;
 }
 
+// Windows stages a package in a folder of its own (the driver store's) and
+// publishes its INF in %windir%\inf only whole: a process ended half-way
+// leaves no partial oemN.inf or .pnf there. The bench stages each file in
+// a fixed file of a folder beside it, overwritten by the next staging, and
+// moves it into place.
 DWORD WriteWholeFile(const wchar_t* pszPath, const void* pData, DWORD cbData)
 {
-    CFileHandle file(CreateFileW(pszPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.IsValid()) {
-        return GetLastError();
+    wchar_t szStaging[MAX_PATH] = L"";
+    const wchar_t* pszName = wcsrchr(pszPath, L'\\');
+    if (pszName == nullptr || FAILED(StringCchCopyNW(szStaging, MAX_PATH, pszPath, pszName - pszPath)) ||
+        FAILED(StringCchCatW(szStaging, MAX_PATH, L"\\..\\DriverStoreStaging"))) {
+        return ERROR_FILENAME_EXCED_RANGE;
     }
-    DWORD cbWritten = 0;
-    if (!WriteFile(file.Get(), pData, cbData, &cbWritten, nullptr) || cbWritten != cbData) {
-        return ERROR_WRITE_FAULT;
+    CreateDirectoryW(szStaging, nullptr);
+    const wchar_t* pszExtension = wcsrchr(pszName, L'.');
+    if (FAILED(StringCchCatW(szStaging, MAX_PATH, L"\\staging")) ||
+        FAILED(StringCchCatW(szStaging, MAX_PATH, pszExtension != nullptr ? pszExtension : L""))) {
+        return ERROR_FILENAME_EXCED_RANGE;
     }
-    return ERROR_SUCCESS;
+    {
+        CFileHandle file(CreateFileW(szStaging, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                     nullptr));
+        if (!file.IsValid()) {
+            return GetLastError();
+        }
+        DWORD cbWritten = 0;
+        if (!WriteFile(file.Get(), pData, cbData, &cbWritten, nullptr) || cbWritten != cbData) {
+            return ERROR_WRITE_FAULT;
+        }
+    }
+    return MoveFileExW(szStaging, pszPath, MOVEFILE_REPLACE_EXISTING) ? ERROR_SUCCESS : GetLastError();
 }
 
 // A real .pnf is a binary precompiled INF; nothing in the bench parses it,
