@@ -67,7 +67,7 @@ const char* const c_apszUnchanging[] = {
     "SetupDiGetClassDevsA", "SetupDiCreateDeviceInfoList", "SetupDiDestroyDeviceInfoList", "SetupDiEnumDeviceInfo",
     "SetupDiGetDeviceRegistryPropertyA", "SetupDiOpenDevRegKey", "SetupDiGetINFClassA", "SetupOpenInfFileA",
     "SetupCloseInfFile", "SetupFindFirstLineA", "SetupFindNextLine", "SetupGetStringFieldA", "SetupGetFieldCount",
-    "SetupDiGetDeviceInstallParamsA", "SetupGetNonInteractiveMode", "SetupSetNonInteractiveMode", "fopen",
+    "SetupDiGetDeviceInstallParamsA", "SetupDiGetDeviceInstanceIdA", "SetupGetNonInteractiveMode", "SetupSetNonInteractiveMode", "fopen",
     "setvbuf", "fclose", "fgets", "WriteFile", "WideCharToMultiByte", "ProcessIdToSessionId", "GetUserNameA",
     "GetProcessWindowStation", "GetUserObjectInformationA", "IsWow64Process", "CMP_WaitNoPendingInstallEvents",
     "ComDBClose",
