@@ -67,8 +67,9 @@ const char* const c_apszUnchanging[] = {
     "SetupDiGetClassDevsA", "SetupDiCreateDeviceInfoList", "SetupDiDestroyDeviceInfoList", "SetupDiEnumDeviceInfo",
     "SetupDiGetDeviceRegistryPropertyA", "SetupDiOpenDevRegKey", "SetupDiGetINFClassA", "SetupOpenInfFileA",
     "SetupCloseInfFile", "SetupFindFirstLineA", "SetupFindNextLine", "SetupGetStringFieldA", "SetupGetFieldCount",
-    "SetupDiGetDeviceInstallParamsA", "SetupDiGetDeviceInstanceIdA", "SetupGetNonInteractiveMode", "SetupSetNonInteractiveMode", "fopen",
-    "setvbuf", "fclose", "fgets", "WriteFile", "WideCharToMultiByte", "ProcessIdToSessionId", "GetUserNameA",
+    "SetupDiGetDeviceInstallParamsA", "SetupDiGetDeviceInstanceIdA", "SetupGetNonInteractiveMode",
+    "SetupSetNonInteractiveMode", "fopen", "setvbuf", "fclose", "fgets", "WriteFile", "WideCharToMultiByte",
+    "ProcessIdToSessionId", "GetUserNameA",
     "GetProcessWindowStation", "GetUserObjectInformationA", "IsWow64Process", "CMP_WaitNoPendingInstallEvents",
     "ComDBClose",
 };

@@ -243,8 +243,9 @@ BOOL WINAPI FailRemoval(DI_FUNCTION, HDEVINFO, PSP_DEVINFO_DATA)
 // One fault and what each operation (removal, port check, Serial Print
 // clean-up) then reports: its last error and its events after the entry
 // event, a run of equal events shown once; null where the fault does not
-// concern the operation. The walk goes on past the device, and the removal
-// walks a second time when it passed over or failed to remove one.
+// concern the operation. The walk goes on past the device, and is made a
+// second time when it passed over one (the removal also when it failed to
+// remove one).
 struct WalkCase {
     const char* pszLabel;
     const char* pszFunction; // LocalAlloc is kernel32's, the others setupapi's
@@ -265,18 +266,22 @@ struct WalkCase {
 const WalkCase WALK_CASES[] = {
     {"null name", nullptr, nullptr, 0, {87, 87, 87}, {"util 58 87", "setup 59 87", "setup 70 87"}, 1},
     {"no list", "SetupDiGetClassDevsA", FAULT(FailDeviceList), 0, {5, 5, 5},
-     {"util 59 5, util 57 ?, util 59 5", "setup 60 5", "setup 71 5"}, 1},
+     {"util 59 5, util 57 ?, util 59 5", "setup 60 5, setup 58 ?, setup 60 5",
+      "setup 71 5, setup 69 ?, setup 71 5"}, 1},
     {"empty list", "SetupDiEnumDeviceInfo", FAULT(EnumerateNoDevice), 0, {0, 0, ERROR_NO_MORE_ITEMS}, {"", "", ""}, 0},
     {"size query", PROPERTY_READ, FAULT(FailServiceSizeQuery), 0, {31, 31, 259},
-     {"util 60 31, util 57 ?, util 60 31", "setup 61 31", "setup 72 31"}, 0},
+     {"util 60 31, util 57 ?, util 60 31", "setup 61 31, setup 58 ?, setup 61 31",
+      "setup 72 31, setup 69 ?, setup 72 31"}, 0},
     {"service read", PROPERTY_READ, FAULT(FailServiceRead), 0, {31, 31, 259},
-     {"util 62 31, util 57 ?, util 62 31", "setup 63 31", "setup 74 31"}, 0},
+     {"util 62 31, util 57 ?, util 62 31", "setup 63 31, setup 58 ?, setup 63 31",
+      "setup 74 31, setup 69 ?, setup 74 31"}, 0},
     {"service block", "LocalAlloc", FAULT(FailLocalAllocOfSize), 8, {122, 122, 259},
-     {"util 61 8, util 57 ?, util 61 8", "setup 62 8", "setup 73 8"}, 0},
+     {"util 61 8, util 57 ?, util 61 8", "setup 62 8, setup 58 ?, setup 62 8",
+      "setup 73 8, setup 69 ?, setup 73 8"}, 0},
     {"port name block", "LocalAlloc", FAULT(FailLocalAllocOfSize), 7, {0, 122, 259},
-     {nullptr, "setup 64, setup 110 8", "setup 75, setup 111 8"}, 0},
+     {nullptr, "setup 64, setup 110 8, setup 58 ?, setup 64, setup 110 8", "setup 75, setup 111 8"}, 0},
     {"hardware key", "SetupDiOpenDevRegKey", FAULT(FailOpenKey), 0, {0, 122, 259},
-     {nullptr, "setup 64, setup 65 2", "setup 75, setup 76 2"}, 0},
+     {nullptr, "setup 64, setup 65 2, setup 58 ?, setup 64, setup 65 2", "setup 75, setup 76 2"}, 0},
     {"removal", "SetupDiCallClassInstaller", FAULT(FailRemoval), 0, {122, 0, 0},
      {"util 63, util 65 ? 5 ?, util 57 ?, util 63, util 65 ? 5 ?", nullptr, nullptr}, 1},
 };
@@ -372,8 +377,8 @@ std::string g_goneDevice;
 void* g_pfnRealGetClassDevs = nullptr;
 HDEVINFO WINAPI ListPresentDevices(const GUID* pClass, PCSTR pszEnumerator, HWND hParent, DWORD dwFlags)
 {
-    HDEVINFO hList =
-        reinterpret_cast<decltype(&SetupDiGetClassDevsA)>(g_pfnRealGetClassDevs)(pClass, pszEnumerator, hParent, dwFlags);
+    auto pfnReal = reinterpret_cast<decltype(&SetupDiGetClassDevsA)>(g_pfnRealGetClassDevs);
+    HDEVINFO hList = pfnReal(pClass, pszEnumerator, hParent, dwFlags);
     SP_DEVINFO_DATA device = {};
     device.cbSize = sizeof(device);
     for (DWORD i = 0; (dwFlags & DIGCF_PRESENT) != 0 && SetupDiEnumDeviceInfo(hList, i, &device); ++i) {

@@ -47,14 +47,14 @@ bool IsModelsHardwareId(HINF hInf, const char* pszIds)
         return false;
     }
     do {
-        char szSection[SETUP_PATH_LENGTH] = "";
+        char szSection[SETUP_PATH_LENGTH];
         INFCONTEXT line;
         if (!ReadModelsSectionName(&manufacturer, szSection) ||
             !SetupFindFirstLineA(hInf, szSection, nullptr, &line)) {
             continue;
         }
         do {
-            char szId[HARDWARE_ID_LENGTH] = "";
+            char szId[HARDWARE_ID_LENGTH];
             if (SetupGetStringFieldA(&line, 2, szId, HARDWARE_ID_LENGTH, nullptr) && HoldsId(pszIds, szId)) {
                 return true;
             }

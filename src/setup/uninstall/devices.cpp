@@ -156,7 +156,8 @@ ActionOutcome RemoveDevice(const char* pszName, HDEVINFO hList, SP_DEVINFO_DATA*
         walk.m_dwError = GetLastError();
         ++walk.m_nLeft;
         if (IsTraceEnabled(TRACE_ERROR)) {
-            char szDevice[SETUP_PATH_LENGTH] = "";
+            char szDevice[SETUP_PATH_LENGTH];
+            szDevice[0] = '\0'; // stays empty when the ID cannot be read
             SetupDiGetDeviceInstanceIdA(hList, pDevice, szDevice, SETUP_PATH_LENGTH, nullptr);
             TraceEvent(g_guidUtilComponent, 65, szDevice, walk.m_dwError, pszName);
         }
@@ -183,7 +184,7 @@ ActionOutcome OpenPortOnce(const char* pszPort, DeviceWalk& walk)
     if (nLength != 0 && pszPort[nLength - 1] == ':') {
         --nLength;
     }
-    char szDevice[SETUP_PATH_LENGTH] = "";
+    char szDevice[SETUP_PATH_LENGTH];
     if (FAILED(StringCchPrintfA(szDevice, SETUP_PATH_LENGTH, "\\\\.\\Global\\%.*s", nLength, pszPort))) {
         if (IsTraceEnabled(TRACE_ERROR)) {
             TraceEvent(g_guidSetupComponent, 113, pszPort);
@@ -220,6 +221,7 @@ ActionOutcome CheckDevicePort(HDEVINFO hList, SP_DEVINFO_DATA* pDevice, DeviceWa
     switch (ReadPortName(hList, pDevice, portName, &dwError)) {
     case PORT_NAME_NO_KEY:
         walk.m_dwError = dwError;
+        walk.m_bSkipped = true;
         if (IsTraceEnabled(TRACE_ERROR)) {
             TraceEvent(g_guidSetupComponent, 65, dwError);
         }
@@ -231,6 +233,7 @@ ActionOutcome CheckDevicePort(HDEVINFO hList, SP_DEVINFO_DATA* pDevice, DeviceWa
         return OUTCOME_NEXT;
     case PORT_NAME_NO_BLOCK:
         walk.m_dwError = dwError;
+        walk.m_bSkipped = true;
         if (IsTraceEnabled(TRACE_ERROR)) {
             TraceEvent(g_guidSetupComponent, 110, dwError);
         }
@@ -341,7 +344,7 @@ ActionOutcome VisitDevice(const char* pszName, HDEVINFO hList, SP_DEVINFO_DATA* 
 // the present ones, as a port name of a device that is gone may now belong
 // to another's port. A null name is not walked: its failure is traced and
 // recorded as 87.
-void WalkDevicesByService(const char* pszName, DeviceWalk& walk)
+void WalkDevicesOnce(const char* pszName, DeviceWalk& walk)
 {
     TraceWalkEntry(walk.m_eAction, pszName);
     if (pszName == nullptr) {
@@ -379,20 +382,27 @@ DeviceWalk StartWalk(DeviceAction eAction)
     return walk;
 }
 
+// A device passed over may be one of the driver's, and the failure may not
+// last: a walk that passed over one, or left one of the driver's, is made
+// once more, and what the second finds is the answer. An open port is an
+// answer at once.
+void WalkDevicesByService(const char* pszName, DeviceWalk& walk)
+{
+    WalkDevicesOnce(pszName, walk);
+    if (pszName != nullptr && !walk.m_bPortOpen && (walk.m_bSkipped || walk.m_nLeft != 0)) {
+        bool bRebootRequired = walk.m_bRebootRequired;
+        walk = StartWalk(walk.m_eAction);
+        walk.m_bRebootRequired = bRebootRequired;
+        WalkDevicesOnce(pszName, walk);
+    }
+}
+
 } // namespace
 
 int RemoveDevicesByService(const char* pszName, int* pbRebootRequired)
 {
     DeviceWalk walk = StartWalk(ACTION_REMOVE);
     WalkDevicesByService(pszName, walk);
-    // A device passed over may be one of the driver's: a second walk tries
-    // it, and every device not removed, once more; what it leaves is left.
-    if (pszName != nullptr && (walk.m_bSkipped || walk.m_nLeft != 0)) {
-        bool bRebootRequired = walk.m_bRebootRequired;
-        walk = StartWalk(ACTION_REMOVE);
-        walk.m_bRebootRequired = bRebootRequired;
-        WalkDevicesByService(pszName, walk);
-    }
     if (walk.m_bRebootRequired) {
         *pbRebootRequired = 1;
     }

@@ -1,6 +1,9 @@
 // Driver package store clean-up: the copies of a driver's INF in the INF
-// folder are found by content (a line adding the driver's service), since
-// the system chose their names. Also the installed-programs entry.
+// folder are found by content, since the system chose their names. A copy
+// is an INF that installs the driver's service: one of its lines is an
+// AddService directive naming it. A comment, a string or another service's
+// line that merely mentions the name belongs to another vendor's package.
+// Also the installed-programs entry.
 #include "package_cleanup.h"
 
 #include <mbctype.h>
@@ -127,7 +130,7 @@ private:
 bool HasAddServiceLine(CInfPieceReader& reader, const unsigned char* pszName, const CUpperCaseTable& upperCase)
 {
     size_t nNameLength = strlen(reinterpret_cast<const char*>(pszName));
-    char szHead[SETUP_PATH_LENGTH] = "";
+    char szHead[SETUP_PATH_LENGTH]; // each read terminates it
     unsigned char* pHead = reinterpret_cast<unsigned char*>(szHead);
     // The reader searches for the keyword's ASCII letters, unless other
     // bytes upper-case to them: then every line is read.

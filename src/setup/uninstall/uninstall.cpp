@@ -22,10 +22,10 @@ void LoadServiceName(UINT nStringId, char* pszName)
     _mbsupr(reinterpret_cast<unsigned char*>(pszName));
 }
 
-// Devices, service and driver package of one driver; the later steps run
-// whatever they report. While a device of the driver is left, its service
-// and INF copies stay, so that the next uninstall finds it again: false
-// then. A device removal that leaves Windows to restart sets
+// Devices, service and driver package of one driver; the service and
+// package steps each run whatever the one before reported. While a device
+// of the driver is left, its service and INF copies stay, so that the next
+// uninstall finds it again: false then. A device removal that leaves Windows to restart sets
 // *pbRebootRequired; such a device counts as removed.
 bool RemoveDriver(const char* pszName, int* pbRebootRequired)
 {
