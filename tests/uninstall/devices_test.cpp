@@ -7,10 +7,12 @@
 #include <setupapi.h>
 
 #include <algorithm>
+#include <map>
 #include <memory>
 
 #include "support/iat_patch.h"
 #include "support/test_devices.h"
+#include "app/dialog_data.h"
 #include "support/trace_recorder.h"
 #include "trace/trace.h"
 #include "uninstall/devices.h"
@@ -152,35 +154,40 @@ BOOL WINAPI FailRemovalOfOneDevice(DI_FUNCTION nFunction, HDEVINFO hList, PSP_DE
     return reinterpret_cast<decltype(&SetupDiCallClassInstaller)>(g_pfnRealInstaller)(nFunction, hList, pDevice);
 }
 
-// Another vendor's device that cannot be read, between two of ours, and
-// our first device that cannot be removed: the walks go on to the last.
-TEST_F(DevicesTest, WalksGoOnPastDevicesTheyCannotReadOrRemove)
+// Another vendor's device that cannot be read, between two of our ports,
+// and our first port, which cannot be removed: the walks go on to the last
+// port, and the function driver keeps its service, INF copies and
+// installed-programs entry for the next uninstall; the result is "Error".
+TEST_F(DevicesTest, UninstallGoesOnPastDevicesAndKeepsTheDriverOfAPortLeft)
 {
-    CTestDevice first("qzgoon", "COM47"), foreign("serial"), last("QZGOON", "COM45");
-    CBusyPort busy(45);
-    ASSERT_TRUE(first.IsCreated() && foreign.IsCreated() && last.IsCreated() && busy.IsMade());
+    CTestDevice first("qzvrcom", "COM47"), foreign("serial"), last("QZVRCOM", "COM48");
     CIatPatch property("setupapi.dll", PROPERTY_READ, reinterpret_cast<void*>(FailPropertyOfOneDevice));
     g_pfnRealProperty = property.Original();
     CIatPatch installer("setupapi.dll", "SetupDiCallClassInstaller", reinterpret_cast<void*>(FailRemovalOfOneDevice));
     g_pfnRealInstaller = installer.Original();
+    ASSERT_TRUE(first.IsCreated() && foreign.IsCreated() && last.IsCreated());
     ASSERT_TRUE(property.IsApplied() && installer.IsApplied());
     g_unreadableDevice = foreign.InstanceId();
     g_unremovableDevice = first.InstanceId();
-
-    EXPECT_EQ(0, Run(CheckPortsClosed, "QZGOON"));
-    EXPECT_EQ(1, std::count(m_events.begin(), m_events.end(), "setup 61 31"));
-    // Tried in both walks; the log names the device, its error and service.
-    EXPECT_EQ(1, Run(RemoveDevices, "QZGOON"));
-    EXPECT_TRUE(first.IsPresent());
-    EXPECT_TRUE(foreign.IsPresent());
+    CDialogData data;
+    m_recorder.ClearEvents();
+    EXPECT_EQ(0, data.Uninstall(0, 1));
+    EXPECT_EQ(IDS_ERROR, data.m_nResultId);
+    EXPECT_TRUE(first.IsPresent() && foreign.IsPresent());
     EXPECT_FALSE(last.IsPresent());
-    EXPECT_EQ(2, std::count(m_events.begin(), m_events.end(), "util 65 ? 5 ?"));
+    Names events = DescribeEvents(m_recorder.Events());
+    // Tried in both walks; the log names the port, its error and service.
+    EXPECT_EQ(2, std::count(events.begin(), events.end(), "util 65 ? 5 ?"));
     for (const RecordedEvent& event : m_recorder.Events()) {
-        if (event.nNumber == 65) {
+        if (event.nNumber == 65 && IsEqualGUID(event.guidMessage, g_guidUtilComponent)) {
             EXPECT_EQ(StringBytes(first.InstanceId().c_str()), event.arguments.at(0));
-            EXPECT_EQ(StringBytes("QZGOON"), event.arguments.at(2));
+            EXPECT_EQ(StringBytes("QZVRCOM"), event.arguments.at(2));
         }
     }
+    // Service deletion and package clean-up ran for the bus driver only.
+    EXPECT_EQ(1, std::count(events.begin(), events.end(), "util 66 ?"));
+    EXPECT_EQ(1, std::count(events.begin(), events.end(), "util 90"));
+    EXPECT_EQ(0, std::count(events.begin(), events.end(), "util 56 ?"));
 }
 
 // Stand-ins for the device list: none at all, or one with no members.
@@ -349,23 +356,17 @@ struct PortCase {
 // The ports the bench cannot make fail as Windows may, with the error an
 // exclusive open of each gives: held by another program (32), a name the
 // system does not take (3, 123), a driver that failed to start (31).
-const struct {
-    const char* pszPath;
-    DWORD dwError;
-} FAILING_PORTS[] = {{"\\\\.\\Global\\COM60", 32}, {"\\\\.\\Global\\COM61", 3},
-                     {"\\\\.\\Global\\COM62", 123}, {"\\\\.\\Global\\COM63", 31}};
+const std::map<std::string, DWORD> FAILING_PORTS = {{"\\\\.\\Global\\COM60", 32}, {"\\\\.\\Global\\COM61", 3},
+                                                   {"\\\\.\\Global\\COM62", 123}, {"\\\\.\\Global\\COM63", 31}};
 
-// Every port path the product opened.
-Names g_openedPorts;
+// Opened under another name, the port would not fail.
 HANDLE WINAPI OpenPortOrFail(LPCSTR pszPath, DWORD dwAccess, DWORD dwShare, LPSECURITY_ATTRIBUTES pSecurity,
                              DWORD dwCreation, DWORD dwFlags, HANDLE hTemplate)
 {
-    g_openedPorts.push_back(pszPath);
-    for (const auto& port : FAILING_PORTS) {
-        if (strcmp(pszPath, port.pszPath) == 0) {
-            SetLastError(port.dwError);
-            return INVALID_HANDLE_VALUE;
-        }
+    auto failing = FAILING_PORTS.find(pszPath);
+    if (failing != FAILING_PORTS.end()) {
+        SetLastError(failing->second);
+        return INVALID_HANDLE_VALUE;
     }
     return reinterpret_cast<decltype(&CreateFileA)>(g_pfnOriginal)(pszPath, dwAccess, dwShare, pSecurity, dwCreation,
                                                                    dwFlags, hTemplate);
@@ -382,9 +383,7 @@ HDEVINFO WINAPI ListPresentDevices(const GUID* pClass, PCSTR pszEnumerator, HWND
     SP_DEVINFO_DATA device = {};
     device.cbSize = sizeof(device);
     for (DWORD i = 0; (dwFlags & DIGCF_PRESENT) != 0 && SetupDiEnumDeviceInfo(hList, i, &device); ++i) {
-        char szId[MAX_PATH] = "";
-        SetupDiGetDeviceInstanceIdA(hList, &device, szId, MAX_PATH, nullptr);
-        if (g_goneDevice == szId) {
+        if (InstanceIdOf(hList, &device) == g_goneDevice) {
             SetupDiDeleteDeviceInfo(hList, &device);
         }
     }
@@ -433,11 +432,6 @@ TEST_F(DevicesTest, ChecksThePortsOfMatchingDevicesInOrder)
         EXPECT_EQ(test.dwLastError, m_dwLastError);
         EXPECT_TRUE(HasEvent(test.pszEvent));
         EXPECT_EQ(test.nMatches, std::count(m_events.begin(), m_events.end(), "setup 64"));
-    }
-    // Each port is opened in the global namespace, under its plain name.
-    for (const std::string& path : g_openedPorts) {
-        EXPECT_EQ(0u, path.find("\\\\.\\Global\\COM")) << path;
-        EXPECT_TRUE(isdigit(static_cast<unsigned char>(path.back()))) << path;
     }
     DeleteFileA("COM12");
 }

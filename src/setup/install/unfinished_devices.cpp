@@ -75,7 +75,7 @@ bool IsHalfInstalled(HDEVINFO hList, SP_DEVINFO_DATA* pDevice, HINF hInf)
         GetLastError() != ERROR_INVALID_DATA) {
         return false;
     }
-    // Zeroed and one byte longer than read: the multi-string always ends.
+    // Zeroed, and two bytes longer than read: the multi-string always ends.
     char szIds[SETUP_PATH_LENGTH + 1] = "";
     return SetupDiGetDeviceRegistryPropertyA(hList, pDevice, SPDRP_HARDWAREID, nullptr, reinterpret_cast<BYTE*>(szIds),
                                              SETUP_PATH_LENGTH - 1, nullptr) &&
