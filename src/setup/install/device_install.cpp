@@ -23,6 +23,29 @@
 
 namespace {
 
+// Reads the models section name of a [Manufacturer] line: field 1, or
+// field 1 "." field 2 when the line has a second field. A name that does not
+// fit is an error, never cut short.
+BOOL ReadModelsSectionName(INFCONTEXT* pLine, char* pszSection)
+{
+    if (!SetupGetStringFieldA(pLine, 1, pszSection, SETUP_PATH_LENGTH, nullptr)) {
+        return FALSE;
+    }
+    if (SetupGetFieldCount(pLine) < 2) {
+        return TRUE;
+    }
+    char szDecoration[SETUP_PATH_LENGTH] = "";
+    if (!SetupGetStringFieldA(pLine, 2, szDecoration, SETUP_PATH_LENGTH, nullptr)) {
+        return FALSE;
+    }
+    if (FAILED(StringCchCatA(pszSection, SETUP_PATH_LENGTH, ".")) ||
+        FAILED(StringCchCatA(pszSection, SETUP_PATH_LENGTH, szDecoration))) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return FALSE;
+    }
+    return TRUE;
+}
+
 // The COM number after the first backslash, read as strtoul reads base 10:
 // leading white space skipped, an optional '+', stop at the first
 // non-digit, no digits give 0. A '-' gives no number (0), since strtoul
@@ -199,27 +222,9 @@ bool RestoreWorkingCopy(CComDB& comDb)
 
 } // namespace
 
-// Reads the models section name of a [Manufacturer] line: field 1, or
-// field 1 "." field 2 when the line has a second field. A name that does not
-// fit is an error, never cut short.
-BOOL ReadModelsSectionName(INFCONTEXT* pLine, char* pszSection)
+BOOL ReadInfModelsSectionName(INFCONTEXT* pLine, char* pszSection)
 {
-    if (!SetupGetStringFieldA(pLine, 1, pszSection, SETUP_PATH_LENGTH, nullptr)) {
-        return FALSE;
-    }
-    if (SetupGetFieldCount(pLine) < 2) {
-        return TRUE;
-    }
-    char szDecoration[SETUP_PATH_LENGTH] = "";
-    if (!SetupGetStringFieldA(pLine, 2, szDecoration, SETUP_PATH_LENGTH, nullptr)) {
-        return FALSE;
-    }
-    if (FAILED(StringCchCatA(pszSection, SETUP_PATH_LENGTH, ".")) ||
-        FAILED(StringCchCatA(pszSection, SETUP_PATH_LENGTH, szDecoration))) {
-        SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return FALSE;
-    }
-    return TRUE;
+    return ReadModelsSectionName(pLine, pszSection);
 }
 
 BOOL InstallDevicesFromInf(CDialogData* pData, const char* pszInfPath)

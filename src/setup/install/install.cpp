@@ -16,6 +16,26 @@ namespace {
 
 const char UNINSTALL_KEY[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 
+// pszFolder + "\" + pszFileName into a 260-character buffer. A path that does
+// not fit is an error (ERROR_FILENAME_EXCED_RANGE), never a shortened path.
+bool BuildPath(char* pszPath, const char* pszFolder, const char* pszFileName)
+{
+    if (FAILED(StringCchPrintfA(pszPath, SETUP_PATH_LENGTH, "%s\\%s", pszFolder, pszFileName))) {
+        pszPath[0] = '\0';
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return false;
+    }
+    return true;
+}
+
+// Path of string nStringId in the target folder.
+bool BuildTargetPath(const CDialogData* pData, UINT nStringId, char* pszPath)
+{
+    char szFileName[SETUP_PATH_LENGTH] = "";
+    LoadStringA(GetModuleHandleA(nullptr), nStringId, szFileName, SETUP_PATH_LENGTH);
+    return BuildPath(pszPath, pData->m_szTargetDir, szFileName);
+}
+
 // Copies one file of the source folder over whatever the target holds.
 void CopyPackageFile(const CDialogData* pData, const char* pszFileName)
 {
@@ -130,24 +150,9 @@ LONG SetStringValue(HKEY hKey, const char* pszName, const char* pszValue)
 
 } // namespace
 
-// pszFolder + "\" + pszFileName into a 260-character buffer. A path that does
-// not fit is an error (ERROR_FILENAME_EXCED_RANGE), never a shortened path.
-bool BuildPath(char* pszPath, const char* pszFolder, const char* pszFileName)
+bool BuildTargetFilePath(const CDialogData* pData, UINT nStringId, char* pszPath)
 {
-    if (FAILED(StringCchPrintfA(pszPath, SETUP_PATH_LENGTH, "%s\\%s", pszFolder, pszFileName))) {
-        pszPath[0] = '\0';
-        SetLastError(ERROR_FILENAME_EXCED_RANGE);
-        return false;
-    }
-    return true;
-}
-
-// Path of string nStringId in the target folder.
-bool BuildTargetPath(const CDialogData* pData, UINT nStringId, char* pszPath)
-{
-    char szFileName[SETUP_PATH_LENGTH] = "";
-    LoadStringA(GetModuleHandleA(nullptr), nStringId, szFileName, SETUP_PATH_LENGTH);
-    return BuildPath(pszPath, pData->m_szTargetDir, szFileName);
+    return BuildTargetPath(pData, nStringId, pszPath);
 }
 
 int CDialogData::Install()
@@ -155,8 +160,8 @@ int CDialogData::Install()
     if (IsTraceEnabled(TRACE_FLOW)) {
         TraceEvent(g_guidSetupComponent, 37);
     }
-    // An open port or a device left stops the removal of the old
-    // installation; nothing of the new one may then be installed over it.
+    // An open port stops the removal of the old installation; nothing of
+    // the new one may then be installed over it.
     if (m_bInstalled && !Uninstall(0, 1)) {
         return 0;
     }

@@ -49,7 +49,7 @@ bool IsModelsHardwareId(HINF hInf, const char* pszIds)
     do {
         char szSection[SETUP_PATH_LENGTH];
         INFCONTEXT line;
-        if (!ReadModelsSectionName(&manufacturer, szSection) ||
+        if (!ReadInfModelsSectionName(&manufacturer, szSection) ||
             !SetupFindFirstLineA(hInf, szSection, nullptr, &line)) {
             continue;
         }
@@ -89,7 +89,7 @@ void RemoveUnfinishedDevices(const CDialogData* pData)
     // The package copy's INF names the hardware IDs of the ports that a
     // run installed from it. Without it only the marker is looked for.
     char szInfPath[SETUP_PATH_LENGTH] = "";
-    CInfHandle hInf(pData->m_szTargetDir[0] != '\0' && BuildTargetPath(pData, IDS_FUNCTION_INF, szInfPath)
+    CInfHandle hInf(pData->m_szTargetDir[0] != '\0' && BuildTargetFilePath(pData, IDS_FUNCTION_INF, szInfPath)
                         ? SetupOpenInfFileA(szInfPath, nullptr, INF_STYLE_WIN4, nullptr)
                         : INVALID_HANDLE_VALUE);
     // Not only present devices: an unfinished one was never started.
