@@ -161,12 +161,10 @@ english_screens() {
     finish "$work/install.log"
 
     # An interactive uninstall while COM12 is held by another program.
-    mkdir -p "$work/held-port"
-    ln -s "$work/held-port" "$WINEPREFIX/dosdevices/com12"
-    drive "$work/busy.log" --dialog Uninstall --click 1 --messagebox --hold --dismiss --messagebox --dismiss -- /u
+    drive "$work/busy.log" --busy-port 12 --dialog Uninstall --click 1 --messagebox --hold --dismiss --messagebox \
+        --dismiss -- /u
     shoot "$work/busy.log" uninstall-port-open
     finish "$work/busy.log" -1
-    rm "$WINEPREFIX/dosdevices/com12"
 
     drive "$work/uninstall.log" --dialog Uninstall --hold --click 2 -- /u
     shoot "$work/uninstall.log" uninstall-ready

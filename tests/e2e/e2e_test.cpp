@@ -482,6 +482,22 @@ TEST_F(CEndToEndTest, LogRotatesNeverStopsARunAndKeepsAKilledRunsLines)
     EXPECT_EQ(0u, CountOf(log, "== result"));
 }
 
+// A run killed inside the system's device installation, after the Ports
+// class installer claimed the number but before the device got its service,
+// leaves a root device with our hardware ID and no service. The uninstall
+// removes it through the class installer, which releases the number.
+TEST_F(CEndToEndTest, HalfInstalledPortIsRemovedWithItsNumber)
+{
+    ASSERT_EQ(0u, RunSetup("/s").dwExitCode);
+    const DeviceRecord port = DevicesOfService(ReadMachineState(), "qzvrcom").back();
+    ASSERT_EQ(ERROR_SUCCESS, RegDeleteKeyValueA(HKEY_LOCAL_MACHINE,
+                                                ("System\\CurrentControlSet\\Enum\\" + port.instanceId).c_str(),
+                                                "Service"));
+    ASSERT_EQ(2u, DevicesOfService(ReadMachineState(), "qzvrcom").size());
+    EXPECT_EQ(0u, RunSetup("/u /s").dwExitCode);
+    ExpectClean();
+}
+
 TEST_F(CEndToEndTest, OpenPortStopsUninstallAndReinstallBeforeAnyChange)
 {
     ASSERT_EQ(0u, RunSetup("/s").dwExitCode);

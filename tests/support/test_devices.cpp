@@ -2,6 +2,7 @@
 #include "test_devices.h"
 
 #include <cfgmgr32.h>
+#include <winternl.h>
 #include <setupapi.h>
 
 #include <vector>
@@ -103,37 +104,50 @@ bool RunUnixProgram(const std::string& commandLine)
     return true;
 }
 
-CBusyPort::CBusyPort(int nPort) : m_device("\\\\.\\COM" + std::to_string(nPort)), m_bMade(false)
+CBusyPort::CBusyPort(int nPort) : m_hPipe(INVALID_HANDLE_VALUE), m_hLink(nullptr), m_bMade(false)
 {
-    char szPrefix[MAX_PATH] = "";
-    DWORD dwLength = GetEnvironmentVariableA("WINEPREFIX", szPrefix, MAX_PATH);
-    if (dwLength == 0 || dwLength >= MAX_PATH) {
+    const std::string pipe = "qzbusyport" + std::to_string(nPort);
+    m_hPipe = CreateNamedPipeA(("\\\\.\\pipe\\" + pipe).c_str(), PIPE_ACCESS_OUTBOUND, PIPE_TYPE_BYTE,
+                               PIPE_UNLIMITED_INSTANCES, 0, 0, 0, nullptr);
+    typedef LONG(WINAPI * CreateLink)(HANDLE*, ACCESS_MASK, OBJECT_ATTRIBUTES*, UNICODE_STRING*);
+    CreateLink pfnCreateLink = reinterpret_cast<CreateLink>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtCreateSymbolicLinkObject")));
+    if (m_hPipe == INVALID_HANDLE_VALUE || pfnCreateLink == nullptr) {
         return;
     }
-    m_link = std::string(szPrefix) + "/dosdevices/com" + std::to_string(nPort);
-    // The prefix folder itself is the directory the port leads to.
-    if (!RunUnixProgram("/bin/ln -sfn " + std::string(szPrefix) + " " + m_link)) {
+    std::wstring name = L"\\??\\COM" + std::to_wstring(nPort);
+    std::wstring target = L"\\Device\\NamedPipe\\" + std::wstring(pipe.begin(), pipe.end());
+    UNICODE_STRING nameString = {static_cast<USHORT>(name.size() * 2), static_cast<USHORT>(name.size() * 2),
+                                 &name[0]};
+    UNICODE_STRING targetString = {static_cast<USHORT>(target.size() * 2), static_cast<USHORT>(target.size() * 2),
+                                   &target[0]};
+    OBJECT_ATTRIBUTES attributes = {};
+    attributes.Length = sizeof(attributes);
+    attributes.ObjectName = &nameString;
+    attributes.Attributes = OBJ_CASE_INSENSITIVE;
+    const ACCESS_MASK SYMBOLIC_LINK_ALL_ACCESS = 0xF0001;
+    if (pfnCreateLink(&m_hLink, SYMBOLIC_LINK_ALL_ACCESS, &attributes, &targetString) != 0) {
+        m_hLink = nullptr;
         return;
     }
-    // The Unix process cannot be waited for: wait for the link to show.
-    for (int i = 0; i < 100 && !m_bMade; ++i) {
-        m_bMade = OpenPort() == ERROR_ACCESS_DENIED;
-        Sleep(m_bMade ? 0 : 20);
-    }
+    const std::string device = "\\\\.\\COM" + std::to_string(nPort);
+    m_bMade = OpenPort(device) == ERROR_ACCESS_DENIED &&
+              OpenPort("\\\\.\\Global\\COM" + std::to_string(nPort)) == ERROR_ACCESS_DENIED;
 }
 
 CBusyPort::~CBusyPort()
 {
-    if (!m_link.empty() && RunUnixProgram("/bin/rm -f " + m_link)) {
-        for (int i = 0; i < 100 && OpenPort() != ERROR_FILE_NOT_FOUND; ++i) {
-            Sleep(20);
-        }
+    if (m_hLink != nullptr) {
+        CloseHandle(m_hLink);
+    }
+    if (m_hPipe != INVALID_HANDLE_VALUE) {
+        CloseHandle(m_hPipe);
     }
 }
 
-DWORD CBusyPort::OpenPort() const
+DWORD CBusyPort::OpenPort(const std::string& device)
 {
-    HANDLE hPort = CreateFileA(m_device.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE hPort = CreateFileA(device.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     if (hPort == INVALID_HANDLE_VALUE) {
         return GetLastError();
     }

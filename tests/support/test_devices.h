@@ -28,8 +28,12 @@ private:
 };
 
 // A COM port that an exclusive open refuses with ERROR_ACCESS_DENIED, as if
-// another program held it: its link in the prefix's dosdevices folder
-// points to a directory. The link goes when the object dies.
+// another program held it, under "\\.\COMn" and "\\.\Global\COMn" alike
+// and in every process. Wine reaches a link in the prefix's dosdevices
+// folder only through the first name; so the port is an object symbolic
+// link "\??\COMn" to the client end of an outbound named pipe, which
+// Windows opens for reading only (CreateNamedPipe: PIPE_ACCESS_OUTBOUND).
+// Both go when the object dies.
 class CBusyPort {
 public:
     explicit CBusyPort(int nPort);
@@ -40,11 +44,11 @@ public:
     bool IsMade() const { return m_bMade; }
 
 private:
-    // The error of an exclusive open, or ERROR_SUCCESS.
-    DWORD OpenPort() const;
+    // The error of an exclusive open of the device path, or ERROR_SUCCESS.
+    static DWORD OpenPort(const std::string& device);
 
-    std::string m_device;
-    std::string m_link;
+    HANDLE m_hPipe;
+    HANDLE m_hLink;
     bool m_bMade;
 };
 

@@ -103,6 +103,7 @@
     X("msvcrt.dll", setvbuf, CODE, ERROR_NOT_ENOUGH_MEMORY, NONE, NONE, 0, nullptr) \
     X("msvcrt.dll", fclose, ONES, ERROR_INVALID_HANDLE, RELEASE, STREAM, 0, SWEEP_RELEASES) \
     X("setupapi.dll", SetupDiGetDeviceInstallParamsA, ZERO, ERROR_ACCESS_DENIED, NONE, NONE, 0, nullptr) \
+    X("setupapi.dll", SetupDiGetDeviceInstanceIdA, ZERO, ERROR_INSUFFICIENT_BUFFER, NONE, NONE, 0, nullptr) \
     X("kernel32.dll", WriteFile, ZERO, ERROR_DISK_FULL, NONE, NONE, 0, nullptr) \
     X("kernel32.dll", GetFileAttributesExA, ZERO, ERROR_ACCESS_DENIED, NONE, NONE, 0, nullptr) \
     X("kernel32.dll", MoveFileExA, ZERO, ERROR_SHARING_VIOLATION, NONE, NONE, 0, nullptr) \

@@ -72,8 +72,9 @@ const char* const c_apszUnchanging[] = {
     "SetupDiGetClassDevsA", "SetupDiCreateDeviceInfoList", "SetupDiDestroyDeviceInfoList", "SetupDiEnumDeviceInfo",
     "SetupDiGetDeviceRegistryPropertyA", "SetupDiOpenDevRegKey", "SetupDiGetINFClassA", "SetupOpenInfFileA",
     "SetupCloseInfFile", "SetupFindFirstLineA", "SetupFindNextLine", "SetupGetStringFieldA", "SetupGetFieldCount",
-    "SetupDiGetDeviceInstallParamsA", "SetupGetNonInteractiveMode", "SetupSetNonInteractiveMode", "fopen",
-    "setvbuf", "fclose", "fgets", "WriteFile", "WideCharToMultiByte", "ProcessIdToSessionId", "GetUserNameA",
+    "SetupDiGetDeviceInstallParamsA", "SetupDiGetDeviceInstanceIdA", "SetupGetNonInteractiveMode",
+    "SetupSetNonInteractiveMode", "fopen", "setvbuf", "fclose", "fgets", "WriteFile", "WideCharToMultiByte",
+    "ProcessIdToSessionId", "GetUserNameA",
     "GetProcessWindowStation", "GetUserObjectInformationA", "IsWow64Process", "CMP_WaitNoPendingInstallEvents",
     "ComDBClose", "GetModuleFileNameW", "MultiByteToWideChar", "RegGetValueA", "IsWow64Process2", "CM_Get_DevNode_Status",
     // Every field SERVICE_NO_CHANGE: it asks whether the service is marked for deletion.

@@ -3,7 +3,8 @@
 //   uidriver.exe [OPTIONS] [STEPS] -- PROGRAM [ARGUMENTS...]
 //
 // Options: --cwd DIR (working folder of PROGRAM), --wait-file PATH (for
-// --hold), --restricted (Administrators deny-only), --timeout MS (each wait).
+// --hold), --restricted (Administrators deny-only), --timeout MS (each wait),
+// --busy-port N (COM N held as by another program while PROGRAM runs).
 // Steps, run in order once PROGRAM has started:
 //   --dialog CAPTION   wait for that visible dialog; later steps act on it
 //   --click ID         post a click of button ID to the dialog
@@ -23,8 +24,11 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "support/test_devices.h"
 
 #include "uidriver/ui_driver.h"
 
@@ -41,6 +45,7 @@ struct DriverOptions {
     std::string workDir;
     std::string waitFile;
     bool bRestricted = false;
+    int nBusyPort = 0;
     DWORD dwTimeoutMs = 20000;
     std::vector<DriverStep> steps;
     std::string program;
@@ -97,6 +102,8 @@ bool ReadOptions(int nCount, char** ppszArguments, DriverOptions* pOptions)
             pOptions->waitFile = ppszArguments[++i];
         } else if (name == "--timeout" && bHasValue) {
             pOptions->dwTimeoutMs = static_cast<DWORD>(ReadNumber(ppszArguments[++i]));
+        } else if (name == "--busy-port" && bHasValue) {
+            pOptions->nBusyPort = static_cast<int>(ReadNumber(ppszArguments[++i]));
         } else if (name == "--restricted") {
             pOptions->bRestricted = true;
         } else {
@@ -207,6 +214,11 @@ int main(int nCount, char** ppszArguments)
 {
     DriverOptions options;
     if (!ReadOptions(nCount, ppszArguments, &options)) {
+        return 1;
+    }
+    std::unique_ptr<CBusyPort> busyPort(options.nBusyPort != 0 ? new CBusyPort(options.nBusyPort) : nullptr);
+    if (busyPort && !busyPort->IsMade()) {
+        fprintf(stderr, "uidriver: COM%d cannot be held\n", options.nBusyPort);
         return 1;
     }
     DriverSession session;

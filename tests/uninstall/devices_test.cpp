@@ -7,10 +7,12 @@
 #include <setupapi.h>
 
 #include <algorithm>
+#include <map>
 #include <memory>
 
 #include "support/iat_patch.h"
 #include "support/test_devices.h"
+#include "app/dialog_data.h"
 #include "support/trace_recorder.h"
 #include "trace/trace.h"
 #include "uninstall/devices.h"
@@ -21,6 +23,7 @@ typedef std::vector<std::string> Names;
 typedef int (*Operation)(const char*);
 
 const char SERIAL_PRINT[] = "System\\CurrentControlSet\\Control\\Serial Print\\";
+#define PROPERTY_READ "SetupDiGetDeviceRegistryPropertyA"
 
 // The removal as an operation of the walk table; the restart it may ask for
 // is kept here.
@@ -86,7 +89,7 @@ TEST_F(DevicesTest, RemovesTheDevicesOfTheServiceInAnyCaseAndLeavesOthers)
     ASSERT_TRUE(lower.IsCreated() && mixed.IsCreated() && longer.IsCreated() && other.IsCreated() &&
                 none.IsCreated());
 
-    EXPECT_NE(0, Run(RemoveDevices, "QZDEVRM"));
+    EXPECT_EQ(0, Run(RemoveDevices, "QZDEVRM")); // none left
     // The most recent failing call: a size query (122, or 13 without a service).
     EXPECT_TRUE(m_dwLastError == ERROR_INSUFFICIENT_BUFFER || m_dwLastError == ERROR_INVALID_DATA)
         << m_dwLastError;
@@ -117,6 +120,74 @@ TEST_F(DevicesTest, RemovalThatNeedsARestartSaysSo)
     Run(RemoveDevices, "QZRESTART");
     EXPECT_EQ(1, g_bRebootRequired);
     EXPECT_FALSE(second.IsPresent());
+}
+
+std::string InstanceIdOf(HDEVINFO hList, PSP_DEVINFO_DATA pDevice)
+{
+    char szId[MAX_PATH] = "";
+    SetupDiGetDeviceInstanceIdA(hList, pDevice, szId, MAX_PATH, nullptr);
+    return szId;
+}
+
+// Faults of one device only: its service property cannot be read, or it
+// cannot be removed.
+std::string g_unreadableDevice, g_unremovableDevice;
+void* g_pfnRealProperty = nullptr;
+void* g_pfnRealInstaller = nullptr;
+BOOL WINAPI FailPropertyOfOneDevice(HDEVINFO hList, PSP_DEVINFO_DATA pDevice, DWORD dwProperty, PDWORD pdwType,
+                                    PBYTE pBuffer, DWORD dwSize, PDWORD pdwRequired)
+{
+    if (InstanceIdOf(hList, pDevice) == g_unreadableDevice) {
+        SetLastError(ERROR_GEN_FAILURE);
+        return FALSE;
+    }
+    return reinterpret_cast<decltype(&SetupDiGetDeviceRegistryPropertyA)>(g_pfnRealProperty)(
+        hList, pDevice, dwProperty, pdwType, pBuffer, dwSize, pdwRequired);
+}
+
+BOOL WINAPI FailRemovalOfOneDevice(DI_FUNCTION nFunction, HDEVINFO hList, PSP_DEVINFO_DATA pDevice)
+{
+    if (nFunction == DIF_REMOVE && InstanceIdOf(hList, pDevice) == g_unremovableDevice) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    return reinterpret_cast<decltype(&SetupDiCallClassInstaller)>(g_pfnRealInstaller)(nFunction, hList, pDevice);
+}
+
+// Another vendor's device that cannot be read, between two of our ports,
+// and our first port, which cannot be removed: the walks go on to the last
+// port, and the function driver keeps its service, INF copies and
+// installed-programs entry for the next uninstall; the result is "Error".
+TEST_F(DevicesTest, UninstallGoesOnPastDevicesAndKeepsTheDriverOfAPortLeft)
+{
+    CTestDevice first("qzvrcom", "COM47"), foreign("serial"), last("QZVRCOM", "COM48");
+    CIatPatch property("setupapi.dll", PROPERTY_READ, reinterpret_cast<void*>(FailPropertyOfOneDevice));
+    g_pfnRealProperty = property.Original();
+    CIatPatch installer("setupapi.dll", "SetupDiCallClassInstaller", reinterpret_cast<void*>(FailRemovalOfOneDevice));
+    g_pfnRealInstaller = installer.Original();
+    ASSERT_TRUE(first.IsCreated() && foreign.IsCreated() && last.IsCreated());
+    ASSERT_TRUE(property.IsApplied() && installer.IsApplied());
+    g_unreadableDevice = foreign.InstanceId();
+    g_unremovableDevice = first.InstanceId();
+    CDialogData data;
+    m_recorder.ClearEvents();
+    EXPECT_EQ(0, data.Uninstall(0, 1));
+    EXPECT_EQ(IDS_ERROR, data.m_nResultId);
+    EXPECT_TRUE(first.IsPresent() && foreign.IsPresent());
+    EXPECT_FALSE(last.IsPresent());
+    Names events = DescribeEvents(m_recorder.Events());
+    // Tried in both walks; the log names the port, its error and service.
+    EXPECT_EQ(2, std::count(events.begin(), events.end(), "util 65 ? 5 ?"));
+    for (const RecordedEvent& event : m_recorder.Events()) {
+        if (event.nNumber == 65 && IsEqualGUID(event.guidMessage, g_guidUtilComponent)) {
+            EXPECT_EQ(StringBytes(first.InstanceId().c_str()), event.arguments.at(0));
+            EXPECT_EQ(StringBytes("QZVRCOM"), event.arguments.at(2));
+        }
+    }
+    // Service deletion and package clean-up ran for the bus driver only.
+    EXPECT_EQ(1, std::count(events.begin(), events.end(), "util 66 ?"));
+    EXPECT_EQ(1, std::count(events.begin(), events.end(), "util 90"));
+    EXPECT_EQ(0, std::count(events.begin(), events.end(), "util 56 ?"));
 }
 
 // Stand-ins for the device list: none at all, or one with no members.
@@ -178,7 +249,10 @@ BOOL WINAPI FailRemoval(DI_FUNCTION, HDEVINFO, PSP_DEVINFO_DATA)
 
 // One fault and what each operation (removal, port check, Serial Print
 // clean-up) then reports: its last error and its events after the entry
-// event; null where the fault does not concern the operation.
+// event, a run of equal events shown once; null where the fault does not
+// concern the operation. The walk goes on past the device, and is made a
+// second time when it passed over one (the removal also when it failed to
+// remove one).
 struct WalkCase {
     const char* pszLabel;
     const char* pszFunction; // LocalAlloc is kernel32's, the others setupapi's
@@ -186,41 +260,50 @@ struct WalkCase {
     SIZE_T nFailedSize;
     DWORD adwLastError[3];
     const char* apszEvents[3];
+    int nLeft; // the removal's result
 };
 
-#define PROPERTY "SetupDiGetDeviceRegistryPropertyA"
 #define FAULT(f) reinterpret_cast<void*>(f)
 
 // "QZWALK" is the service of the one test device, the first device with a
 // service in the walk. Blocks are one byte longer than the value: 8 bytes
 // for its service "qzwalk", 7 for its port "COM77".
+// Wine's devices after it leave their size queries' 122 behind, and the
+// Serial Print clean-up the enumeration's end (259).
 const WalkCase WALK_CASES[] = {
-    {"null name", nullptr, nullptr, 0, {87, 87, 87}, {"util 58 87", "setup 59 87", "setup 70 87"}},
+    {"null name", nullptr, nullptr, 0, {87, 87, 87}, {"util 58 87", "setup 59 87", "setup 70 87"}, 1},
     {"no list", "SetupDiGetClassDevsA", FAULT(FailDeviceList), 0, {5, 5, 5},
-     {"util 59 5", "setup 60 5", "setup 71 5"}},
-    {"empty list", "SetupDiEnumDeviceInfo", FAULT(EnumerateNoDevice), 0, {0, 0, ERROR_NO_MORE_ITEMS}, {"", "", ""}},
-    {"size query", PROPERTY, FAULT(FailServiceSizeQuery), 0, {31, 31, 31},
-     {"util 60 31", "setup 61 31", "setup 72 31"}},
-    {"service read", PROPERTY, FAULT(FailServiceRead), 0, {31, 31, 31},
-     {"util 62 31", "setup 63 31", "setup 74 31"}},
-    {"service block", "LocalAlloc", FAULT(FailLocalAllocOfSize), 8, {8, 8, 8},
-     {"util 61 8", "setup 62 8", "setup 73 8"}},
-    {"port name block", "LocalAlloc", FAULT(FailLocalAllocOfSize), 7, {0, 8, 8},
-     {nullptr, "setup 64, setup 110 8", "setup 75, setup 111 8"}},
-    {"hardware key", "SetupDiOpenDevRegKey", FAULT(FailOpenKey), 0, {0, 2, 2},
-     {nullptr, "setup 64, setup 65 2", "setup 75, setup 76 2"}},
-    {"removal", "SetupDiCallClassInstaller", FAULT(FailRemoval), 0, {5, 0, 0},
-     {"util 63, util 65 5", nullptr, nullptr}},
+     {"util 59 5, util 57 ?, util 59 5", "setup 60 5, setup 58 ?, setup 60 5",
+      "setup 71 5, setup 69 ?, setup 71 5"}, 1},
+    {"empty list", "SetupDiEnumDeviceInfo", FAULT(EnumerateNoDevice), 0, {0, 0, ERROR_NO_MORE_ITEMS}, {"", "", ""}, 0},
+    {"size query", PROPERTY_READ, FAULT(FailServiceSizeQuery), 0, {31, 31, 259},
+     {"util 60 31, util 57 ?, util 60 31", "setup 61 31, setup 58 ?, setup 61 31",
+      "setup 72 31, setup 69 ?, setup 72 31"}, 0},
+    {"service read", PROPERTY_READ, FAULT(FailServiceRead), 0, {31, 31, 259},
+     {"util 62 31, util 57 ?, util 62 31", "setup 63 31, setup 58 ?, setup 63 31",
+      "setup 74 31, setup 69 ?, setup 74 31"}, 0},
+    {"service block", "LocalAlloc", FAULT(FailLocalAllocOfSize), 8, {122, 122, 259},
+     {"util 61 8, util 57 ?, util 61 8", "setup 62 8, setup 58 ?, setup 62 8",
+      "setup 73 8, setup 69 ?, setup 73 8"}, 0},
+    {"port name block", "LocalAlloc", FAULT(FailLocalAllocOfSize), 7, {0, 122, 259},
+     {nullptr, "setup 64, setup 110 8, setup 58 ?, setup 64, setup 110 8", "setup 75, setup 111 8"}, 0},
+    {"hardware key", "SetupDiOpenDevRegKey", FAULT(FailOpenKey), 0, {0, 122, 259},
+     {nullptr, "setup 64, setup 65 2, setup 58 ?, setup 64, setup 65 2", "setup 75, setup 76 2"}, 0},
+    {"removal", "SetupDiCallClassInstaller", FAULT(FailRemoval), 0, {122, 0, 0},
+     {"util 63, util 65 ? 5 ?, util 57 ?, util 63, util 65 ? 5 ?", nullptr, nullptr}, 1},
 };
 
 const Operation OPERATIONS[] = {RemoveDevices, CheckPortsClosed, DeleteSerialPrintKeys};
 const char* const ENTRY_EVENTS[] = {"util 57 ?", "setup 58 ?", "setup 69 ?"};
 
+// The names, a run of equal ones shown once.
 std::string Join(const Names& names)
 {
     std::string text;
-    for (const std::string& name : names) {
-        text += (text.empty() ? "" : ", ") + name;
+    for (size_t i = 0; i < names.size(); ++i) {
+        if (i == 0 || names[i] != names[i - 1]) {
+            text += (text.empty() ? "" : ", ") + names[i];
+        }
     }
     return text;
 }
@@ -245,7 +328,8 @@ TEST_F(DevicesTest, EachOperationReportsTheEndsOfTheWalk)
             SCOPED_TRACE(std::string(test.pszLabel) + ", " + ENTRY_EVENTS[nOperation]);
             int nResult = Run(OPERATIONS[nOperation], test.pszFunction != nullptr ? "QZWALK" : nullptr);
             // Only an open port makes the port check answer 0.
-            EXPECT_EQ(nOperation == 1 || test.adwLastError[nOperation] != 0, nResult != 0);
+            const int anResults[] = {test.nLeft, 1, test.adwLastError[2] != 0};
+            EXPECT_EQ(anResults[nOperation], nResult);
             EXPECT_EQ(test.adwLastError[nOperation], m_dwLastError);
             std::string events = test.apszEvents[nOperation];
             EXPECT_EQ(ENTRY_EVENTS[nOperation] + (events.empty() ? "" : ", " + events), Join(m_events));
@@ -266,17 +350,62 @@ struct PortCase {
     DWORD dwLastError;
     const char* pszEvent; // an event the check must send
     int nMatches;
+    bool bFirstGone = false; // the first device is no longer present
 };
+
+// The ports the bench cannot make fail as Windows may, with the error an
+// exclusive open of each gives: held by another program (32), a name the
+// system does not take (3, 123), a driver that failed to start (31).
+const std::map<std::string, DWORD> FAILING_PORTS = {{"\\\\.\\Global\\COM60", 32}, {"\\\\.\\Global\\COM61", 3},
+                                                   {"\\\\.\\Global\\COM62", 123}, {"\\\\.\\Global\\COM63", 31}};
+
+// Opened under another name, the port would not fail.
+HANDLE WINAPI OpenPortOrFail(LPCSTR pszPath, DWORD dwAccess, DWORD dwShare, LPSECURITY_ATTRIBUTES pSecurity,
+                             DWORD dwCreation, DWORD dwFlags, HANDLE hTemplate)
+{
+    auto failing = FAILING_PORTS.find(pszPath);
+    if (failing != FAILING_PORTS.end()) {
+        SetLastError(failing->second);
+        return INVALID_HANDLE_VALUE;
+    }
+    return reinterpret_cast<decltype(&CreateFileA)>(g_pfnOriginal)(pszPath, dwAccess, dwShare, pSecurity, dwCreation,
+                                                                   dwFlags, hTemplate);
+}
+
+// Wine lists every device as present. As Windows documents DIGCF_PRESENT,
+// a list of present devices leaves out the one whose ID is g_goneDevice.
+std::string g_goneDevice;
+void* g_pfnRealGetClassDevs = nullptr;
+HDEVINFO WINAPI ListPresentDevices(const GUID* pClass, PCSTR pszEnumerator, HWND hParent, DWORD dwFlags)
+{
+    auto pfnReal = reinterpret_cast<decltype(&SetupDiGetClassDevsA)>(g_pfnRealGetClassDevs);
+    HDEVINFO hList = pfnReal(pClass, pszEnumerator, hParent, dwFlags);
+    SP_DEVINFO_DATA device = {};
+    device.cbSize = sizeof(device);
+    for (DWORD i = 0; (dwFlags & DIGCF_PRESENT) != 0 && SetupDiEnumDeviceInfo(hList, i, &device); ++i) {
+        if (InstanceIdOf(hList, &device) == g_goneDevice) {
+            SetupDiDeleteDeviceInfo(hList, &device);
+        }
+    }
+    return hList;
+}
 
 // COM45 and COM12 are held open; COM46 does not exist.
 const PortCase PORT_CASES[] = {
     {"open port ends the check at once", "COM45", REG_SZ, nullptr, 0, 5, "setup 68 5", 1},
     // Wine's own devices after ours leave their size queries' 122 behind.
     {"missing port counts as closed", "COM46", REG_SZ, "COM46", 1, 122, "setup 67", 2},
-    {"no PortName ends the check", nullptr, REG_SZ, "COM45", 1, 122, "setup 66", 1},
+    {"no PortName skipped", nullptr, REG_SZ, "COM45", 0, 5, "setup 66", 2},
     {"empty PortName skipped", "", REG_SZ, "COM45", 0, 5, "setup 68 5", 2},
     {"port ten or above reached as a port", "COM12", REG_SZ, nullptr, 0, 5, "setup 68 5", 1},
     {"PortName without its NUL", "COM45", REG_BINARY, nullptr, 0, 5, "setup 68 5", 1},
+    {"stored device prefix taken off", "\\\\.\\COM45", REG_SZ, nullptr, 0, 5, "setup 68 5", 1},
+    {"trailing colon taken off", "COM45:", REG_SZ, nullptr, 0, 5, "setup 68 5", 1},
+    {"sharing violation means open", "COM60", REG_SZ, nullptr, 0, 32, "setup 68 32", 1},
+    {"path not found means not there", "COM61", REG_SZ, "COM46", 1, 122, "setup 67", 2},
+    {"invalid name means not there", "COM62", REG_SZ, "COM46", 1, 122, "setup 67", 2},
+    {"other errors traced, port not held", "COM63", REG_SZ, "COM45", 0, 5, "setup 140 ? 31 ?", 2},
+    {"device no longer present not opened", "COM45", REG_SZ, "COM46", 1, 122, "setup 67", 1, true},
 };
 
 TEST_F(DevicesTest, ChecksThePortsOfMatchingDevicesInOrder)
@@ -287,12 +416,18 @@ TEST_F(DevicesTest, ChecksThePortsOfMatchingDevicesInOrder)
     HANDLE hFile = CreateFileA("COM12", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     ASSERT_NE(INVALID_HANDLE_VALUE, hFile);
     CloseHandle(hFile);
+    CIatPatch open("kernel32.dll", "CreateFileA", reinterpret_cast<void*>(OpenPortOrFail));
+    g_pfnOriginal = open.Original();
+    CIatPatch list("setupapi.dll", "SetupDiGetClassDevsA", reinterpret_cast<void*>(ListPresentDevices));
+    g_pfnRealGetClassDevs = list.Original();
+    ASSERT_TRUE(open.IsApplied() && list.IsApplied());
     for (const PortCase& test : PORT_CASES) {
         SCOPED_TRACE(test.pszLabel);
         CTestDevice first("QzPort", test.pszFirstPort, test.dwFirstType);
         CTestDevice second("qzport", test.pszSecondPort);
         ASSERT_TRUE(first.IsCreated() && second.IsCreated());
         ASSERT_LT(first.InstanceId(), second.InstanceId());
+        g_goneDevice = test.bFirstGone ? first.InstanceId() : "";
         EXPECT_EQ(test.nResult, Run(CheckPortsClosed, "QZPORT"));
         EXPECT_EQ(test.dwLastError, m_dwLastError);
         EXPECT_TRUE(HasEvent(test.pszEvent));

@@ -2,6 +2,7 @@
 // pieces, byte for byte, whatever the block size, on chosen and on random
 // files full of CR, LF, Ctrl-Z, NUL, high bytes, over-long lines and the
 // keyword; with the keyword search, the same pieces less those without it.
+// Its line heads against the text split at every CR and LF.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -62,6 +63,35 @@ Pieces ReadWithReader(const std::string& path, size_t nBlockSize, const char* ps
     return pieces;
 }
 
+// The line heads of the text: up to its first Ctrl-Z, lines ended by CR or
+// LF (a Ctrl-Z ends the last one), each cut to 259 bytes; with bKeyword
+// only those that hold the keyword. Compared up to their first NUL.
+Pieces SplitHeads(std::string text, bool bKeyword)
+{
+    size_t nCtrlZ = text.find('\x1A');
+    text = nCtrlZ == std::string::npos ? text : text.substr(0, nCtrlZ) + "\n";
+    Pieces heads;
+    for (size_t nStart = 0, nEnd = 0; nStart < text.size(); nStart = nEnd + 1) {
+        nEnd = std::min(text.find_first_of("\r\n", nStart), text.size());
+        std::string head = text.substr(nStart, std::min<size_t>(nEnd - nStart, PIECE_SIZE - 1));
+        if (!bKeyword || HoldsKeyword(head)) {
+            heads.push_back(head.c_str());
+        }
+    }
+    return heads;
+}
+
+Pieces ReadHeads(const std::string& path, size_t nBlockSize, const char* pszKeyword)
+{
+    Pieces heads;
+    CInfPieceReader reader(nBlockSize);
+    char szHead[PIECE_SIZE];
+    for (bool bOpen = reader.Open(path.c_str()); bOpen && reader.ReadLineHead(szHead, PIECE_SIZE, pszKeyword);) {
+        heads.push_back(szHead);
+    }
+    return heads;
+}
+
 // About half the files hold a Ctrl-Z somewhere.
 std::string MakeRandomText(std::mt19937& random)
 {
@@ -102,6 +132,8 @@ protected:
         for (size_t nBlockSize : {1, 2, 3, 7, 64, 259, 4096, 65536}) {
             EXPECT_EQ(expected, ReadWithReader(m_path, nBlockSize, nullptr)) << label << ", blocks of " << nBlockSize;
             EXPECT_EQ(holding, ReadWithReader(m_path, nBlockSize, KEYWORD)) << label << ", keyword, blocks of " << nBlockSize;
+            EXPECT_EQ(SplitHeads(text, false), ReadHeads(m_path, nBlockSize, nullptr)) << label << ", heads";
+            EXPECT_EQ(SplitHeads(text, true), ReadHeads(m_path, nBlockSize, KEYWORD)) << label << ", keyword heads";
         }
     }
 

@@ -126,22 +126,32 @@ std::string Utf16(const wchar_t* pszText)
     return bytes;
 }
 
-// For the service QZVRCOM. A piece is at most 259 bytes of one line.
+// For the service QZVRCOM: a line that is an AddService directive whose
+// first field is the name, within the line's first 259 bytes; a CR ends a
+// line too.
 const InfCase INF_CASES[] = {
     {"service line", "[Svc]\r\nAddService = qzvrcom, 0x00000002, qzvrcom_Service_Inst\r\n", true},
     {"any case", "[Svc]\naddSERVICE=QzVrCom,2,inst\n", true},
-    {"comment line", "; ADDSERVICE qzvrcom was here\n", true},
-    {"tab and quotes", "AddService\t\"qzvrcom\"", true},
-    {"whole name after a longer one", "AddService = qzvrcomx, 2, qzvrcom\n", true},
-    {"keyword across eight-byte words", std::string(7, ' ') + "aDDservice qzvrcom\n", true},
-    {"keyword after a NUL", std::string("x\0AddService qzvrcom\n", 22), false},
-    {"name at the end of a piece", "AddService" + std::string(242, ' ') + "qzvrcomx\n", true},
+    {"comment line", "; ADDSERVICE qzvrcom was here\n", false},
+    {"tab and quotes", "AddService\t=\t\"qzvrcom\"", true},
+    {"whole name after a longer one", "AddService = qzvrcomx, 2, qzvrcom\n", false},
+    {"keyword across eight-byte words", std::string(7, ' ') + "aDDservice= qzvrcom\n", true},
+    {"keyword after a NUL", std::string("x\0AddService=qzvrcom\n", 22), false},
+    {"name at the end of the head", "AddService=" + std::string(241, ' ') + "qzvrcomx\n", false},
+    {"field ending within the head", "AddService=" + std::string(240, ' ') + "qzvrcom,2\n", true},
     {"longer service", "AddService = qzvrcomx, 2, inst\n", false},
     {"service ending in the name", "AddService = myqzvrcom, 2, inst\n", false},
     {"different lines", "AddService = other, 2, inst\nqzvrcom\n", false},
     {"different pieces", "AddService" + std::string(260, ' ') + "qzvrcom\n", false},
-    {"third piece of a line", std::string(600, ' ') + "AddService qzvrcom\n", true},
+    {"key beyond the head", std::string(600, ' ') + "AddService=qzvrcom\n", false},
     {"UTF-16 text", Utf16(L"AddService = qzvrcom, 2, inst\r\n"), false},
+    {"vendor comment", "; AddService for qzvrcom lives in the vendor package\r\n", false},
+    {"Strings entry", "[Strings]\r\nAddServiceDesc = \"QZVRCOM port helper\"\r\n", false},
+    {"CR-only, another service", "[Svc]\rAddService = other, 2, inst\r; qzvrcom helper\rDesc=qzvrcom\r", false},
+    {"CR-only, ours", "[Svc]\rAddService=qzvrcom,2,inst\r[Next]\r", true},
+    {"odd case and spacing", " \t aDdSeRvIcE \t=  \"QzVrCom\" \t;\r\n", true},
+    {"quoted value", "Desc = \"AddService = qzvrcom\"\r\n", false},
+    {"name not quoted whole", "AddService = \"qzvrcom, 2\r\n", false},
 };
 
 TEST_F(PackageCleanupTest, DeletesEveryInfThatAddsTheServiceWithItsPnf)
@@ -153,8 +163,12 @@ TEST_F(PackageCleanupTest, DeletesEveryInfThatAddsTheServiceWithItsPnf)
         nDeleted += INF_CASES[i].bDeleted ? 1 : 0;
     }
     ASSERT_TRUE(CreateDirectoryA((m_folder + "folder.inf").c_str(), nullptr));
+    // "*.inf" finds it through its short alias (ALIAS~XX.INF); "alias.pnf"
+    // would be another INF's.
+    ASSERT_TRUE(WriteBytes(m_folder + "alias.inf_old", INF_CASES[0].text) && WriteBytes(m_folder + "alias.pnf", "x"));
 
     EXPECT_EQ(1, Clean("QZVRCOM"));
+    EXPECT_TRUE(Exists(m_folder + "alias.inf_old") && Exists(m_folder + "alias.pnf"));
     for (size_t i = 0; i < sizeof(INF_CASES) / sizeof(INF_CASES[0]); ++i) {
         SCOPED_TRACE(INF_CASES[i].pszLabel);
         EXPECT_EQ(!INF_CASES[i].bDeleted, HasInf("case" + std::to_string(i)));

@@ -199,16 +199,16 @@ void ReadFolderInBinaryBlocks(const std::string& folder)
 }
 
 // The scan's own reading: the keyword searched in binary-mode blocks, and
-// the 259-byte pieces that hold it.
+// the 259-byte line heads that hold it.
 void ReadFolderWithPieceReader(const std::string& folder)
 {
     WIN32_FIND_DATAA found = {};
     HANDLE hFind = FindFirstFileA((folder + "\\*.inf").c_str(), &found);
     CInfPieceReader reader(64 * 1024);
-    char szPiece[260];
+    char szHead[260];
     for (BOOL bMore = hFind != INVALID_HANDLE_VALUE; bMore; bMore = FindNextFileA(hFind, &found)) {
         reader.Open((folder + "\\" + found.cFileName).c_str());
-        while (reader.ReadPieceHolding(szPiece, sizeof(szPiece), "ADDSERVICE") != 0) {
+        while (reader.ReadLineHead(szHead, sizeof(szHead), "ADDSERVICE")) {
         }
     }
     FindClose(hFind);
@@ -233,7 +233,7 @@ void BenchmarkInfScan()
         {"DeleteOemInfByService", ScanFolder, {}},
         {"text-mode fgets pieces alone", ReadFolderInPieces, {}},
         {"binary-mode fread blocks alone", ReadFolderInBinaryBlocks, {}},
-        {"keyword pieces alone", ReadFolderWithPieceReader, {}},
+        {"keyword line heads alone", ReadFolderWithPieceReader, {}},
     };
     std::string folder = InfFolder();
     size_t nFiles = 0, nBytes = 0;

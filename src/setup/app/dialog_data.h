@@ -17,6 +17,8 @@ public:
     virtual ~CDialogData();
 
     // Install and uninstall sequences; both run on the worker thread.
+    // Uninstall returns 0 when it stopped at an open port or left a device
+    // of the driver, with m_nResultId set.
     int Install();
     int Uninstall(int bShowMessage, int bDeleteEntry);
 

@@ -182,10 +182,10 @@ int RunSetup()
         ShowStringMessage(nullptr, IDS_ERROR, MB_ICONINFORMATION);
         return log.End(IDS_ERROR, 0, EXIT_FAILED);
     }
-    RemoveUnfinishedDevices();
+    bool bFoldersFit = FillFolders(&data);
+    RemoveUnfinishedDevices(&data);
     // An install must never copy from or into a shortened folder, nor go
     // on without its package: it is refused before anything changes.
-    bool bFoldersFit = FillFolders(&data);
     if (data.m_bInstall && (!bFoldersFit || !IsPackageComplete(data.m_szSourceDir))) {
         ShowStringMessage(nullptr, IDS_ERROR, MB_ICONINFORMATION);
         return log.End(IDS_ERROR, 0, EXIT_FAILED);

@@ -328,6 +328,11 @@ bool RestoreWorkingCopy(CComDB& comDb)
 
 } // namespace
 
+BOOL ReadInfModelsSectionName(INFCONTEXT* pLine, char* pszSection)
+{
+    return ReadModelsSectionName(pLine, pszSection);
+}
+
 BOOL InstallDevicesFromInf(CDialogData* pData, const char* pszInfPath)
 {
     if (IsTraceEnabled(TRACE_FLOW)) {

@@ -2,8 +2,13 @@
 #pragma once
 
 #include <windows.h>
+#include <setupapi.h>
 
 class CDialogData;
+
+// Reads the models section name of a [Manufacturer] line as the install
+// walk does. FALSE when a field is missing or the name does not fit.
+BOOL ReadInfModelsSectionName(INFCONTEXT* pLine, char* pszSection);
 
 // Installs one device per hardware ID of the INF's models sections, each
 // with the COM number its ID carries. FALSE when the INF cannot be opened or

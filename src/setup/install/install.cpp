@@ -157,6 +157,11 @@ LONG SetStringValue(HKEY hKey, const char* pszName, const char* pszValue)
 
 } // namespace
 
+bool BuildTargetFilePath(const CDialogData* pData, UINT nStringId, char* pszPath)
+{
+    return BuildTargetPath(pData, nStringId, pszPath);
+}
+
 int CDialogData::Install()
 {
     if (IsTraceEnabled(TRACE_FLOW)) {

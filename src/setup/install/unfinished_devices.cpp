@@ -1,14 +1,21 @@
-// Removal of root devices left with the marker description by a run that
-// ended before their driver was installed.
+// Removal of root devices a run left unfinished: those that still carry the
+// marker description, and those that carry one of the function driver's
+// hardware IDs but no service.
 #include "unfinished_devices.h"
 
+#include <mbstring.h>
 #include <setupapi.h>
 
 #include "../app/dialog_data.h"
 #include "../app/handles.h"
 #include "../trace/trace.h"
+#include "device_install.h"
+#include "install.h"
 
 namespace {
+
+// Hardware ID buffer, NUL included, as the install walk reads them.
+const DWORD HARDWARE_ID_LENGTH = 200;
 
 bool HasMarkerDescription(HDEVINFO hList, SP_DEVINFO_DATA* pDevice)
 {
@@ -19,10 +26,72 @@ bool HasMarkerDescription(HDEVINFO hList, SP_DEVINFO_DATA* pDevice)
            lstrcmpA(szDescription, SETUP_UNFINISHED_DEVICE_DESC) == 0;
 }
 
+// True when pszIds (a multi-string) holds pszId, without regard to case.
+bool HoldsId(const char* pszIds, const char* pszId)
+{
+    for (; *pszIds != '\0'; pszIds += lstrlenA(pszIds) + 1) {
+        if (_mbsicmp(reinterpret_cast<const unsigned char*>(pszIds),
+                     reinterpret_cast<const unsigned char*>(pszId)) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// True when a models line of the function driver INF names one of pszIds
+// as its hardware ID (field 2).
+bool IsModelsHardwareId(HINF hInf, const char* pszIds)
+{
+    INFCONTEXT manufacturer;
+    if (!SetupFindFirstLineA(hInf, "Manufacturer", nullptr, &manufacturer)) {
+        return false;
+    }
+    do {
+        char szSection[SETUP_PATH_LENGTH];
+        INFCONTEXT line;
+        if (!ReadInfModelsSectionName(&manufacturer, szSection) ||
+            !SetupFindFirstLineA(hInf, szSection, nullptr, &line)) {
+            continue;
+        }
+        do {
+            char szId[HARDWARE_ID_LENGTH];
+            if (SetupGetStringFieldA(&line, 2, szId, HARDWARE_ID_LENGTH, nullptr) && HoldsId(pszIds, szId)) {
+                return true;
+            }
+        } while (SetupFindNextLine(&line, &line));
+    } while (SetupFindNextLine(&manufacturer, &manufacturer));
+    return false;
+}
+
+// A run killed inside the system's device installation, after the Ports
+// class installer claimed the port's number but before the device got its
+// service, leaves a device with one of our hardware IDs and no service:
+// nothing that walks devices by service would find it.
+bool IsHalfInstalled(HDEVINFO hList, SP_DEVINFO_DATA* pDevice, HINF hInf)
+{
+    DWORD dwSize = 0;
+    if (hInf == INVALID_HANDLE_VALUE ||
+        SetupDiGetDeviceRegistryPropertyA(hList, pDevice, SPDRP_SERVICE, nullptr, nullptr, 0, &dwSize) ||
+        GetLastError() != ERROR_INVALID_DATA) {
+        return false;
+    }
+    // Zeroed, and two bytes longer than read: the multi-string always ends.
+    char szIds[SETUP_PATH_LENGTH + 1] = "";
+    return SetupDiGetDeviceRegistryPropertyA(hList, pDevice, SPDRP_HARDWAREID, nullptr, reinterpret_cast<BYTE*>(szIds),
+                                             SETUP_PATH_LENGTH - 1, nullptr) &&
+           IsModelsHardwareId(hInf, szIds);
+}
+
 } // namespace
 
-void RemoveUnfinishedDevices()
+void RemoveUnfinishedDevices(const CDialogData* pData)
 {
+    // The package copy's INF names the hardware IDs of the ports that a
+    // run installed from it. Without it only the marker is looked for.
+    char szInfPath[SETUP_PATH_LENGTH] = "";
+    CInfHandle hInf(pData->m_szTargetDir[0] != '\0' && BuildTargetFilePath(pData, IDS_FUNCTION_INF, szInfPath)
+                        ? SetupOpenInfFileA(szInfPath, nullptr, INF_STYLE_WIN4, nullptr)
+                        : INVALID_HANDLE_VALUE);
     // Not only present devices: an unfinished one was never started.
     CDeviceList hList(SetupDiGetClassDevsA(nullptr, "ROOT", nullptr, DIGCF_ALLCLASSES));
     if (!hList.IsValid()) {
@@ -32,9 +101,10 @@ void RemoveUnfinishedDevices()
     SP_DEVINFO_DATA device;
     device.cbSize = sizeof(device);
     for (DWORD nIndex = 0; SetupDiEnumDeviceInfo(hList.Get(), nIndex, &device); ++nIndex) {
-        if (!HasMarkerDescription(hList.Get(), &device)) {
+        if (!HasMarkerDescription(hList.Get(), &device) && !IsHalfInstalled(hList.Get(), &device, hInf.Get())) {
             continue;
         }
+        // Through the class installer, which releases the port's number.
         if (!SetupDiCallClassInstaller(DIF_REMOVE, hList.Get(), &device)) {
             TraceLastError(g_guidUtilComponent, 131);
         } else if (IsTraceEnabled(TRACE_FLOW)) {

@@ -1,6 +1,8 @@
 // Operations on every device whose service has a given name. One walk over
 // all devices serves the three operations; each differs only in what it does
-// with a matching device and in the events it sends.
+// with a matching device and in the events it sends. A device the walk
+// cannot read, or fails to act on, is traced and passed over: the devices
+// after it are as much the driver's as the ones before.
 #include "devices.h"
 
 #include <mbstring.h>
@@ -27,6 +29,10 @@ struct DeviceWalk {
     DWORD m_dwLastError; // the thread's last error when the walk ended
     bool m_bPortOpen;
     bool m_bRebootRequired; // a removed device waits for a restart
+    bool m_bSkipped;        // a device or the list could not be read
+    // Matching devices not removed; 1 as well for a null name or a list
+    // that could not be opened, as then no device was looked at.
+    int m_nLeft;
 };
 
 const char g_szPortName[] = "PortName";
@@ -144,14 +150,18 @@ PortNameResult ReadPortName(HDEVINFO hList, SP_DEVINFO_DATA* pDevice, CLocalBloc
 // to know the device for a COM port and only then releases its number. A
 // device that cannot be stopped at once is gone only after a restart: its
 // install parameters then ask for one.
-ActionOutcome RemoveDevice(HDEVINFO hList, SP_DEVINFO_DATA* pDevice, DeviceWalk& walk)
+ActionOutcome RemoveDevice(const char* pszName, HDEVINFO hList, SP_DEVINFO_DATA* pDevice, DeviceWalk& walk)
 {
     if (!SetupDiCallClassInstaller(DIF_REMOVE, hList, pDevice)) {
         walk.m_dwError = GetLastError();
+        ++walk.m_nLeft;
         if (IsTraceEnabled(TRACE_ERROR)) {
-            TraceEvent(g_guidUtilComponent, 65, walk.m_dwError);
+            char szDevice[SETUP_PATH_LENGTH];
+            szDevice[0] = '\0'; // stays empty when the ID cannot be read
+            SetupDiGetDeviceInstanceIdA(hList, pDevice, szDevice, SETUP_PATH_LENGTH, nullptr);
+            TraceEvent(g_guidUtilComponent, 65, szDevice, walk.m_dwError, pszName);
         }
-        return OUTCOME_END_WALK;
+        return OUTCOME_NEXT;
     }
     SP_DEVINSTALL_PARAMS_A params = {};
     params.cbSize = sizeof(params);
@@ -162,12 +172,20 @@ ActionOutcome RemoveDevice(HDEVINFO hList, SP_DEVINFO_DATA* pDevice, DeviceWalk&
     return OUTCOME_NEXT;
 }
 
-// Opens the port exclusively for a moment. The device-namespace prefix makes
-// COM10 and above reach the port, not a file of the current directory.
+// Opens the port exclusively for a moment, in the global namespace: in a
+// remote session "\\.\COMn" may name the session's redirected port. A stored
+// "\\.\" or a trailing ':' is taken off first.
 ActionOutcome OpenPortOnce(const char* pszPort, DeviceWalk& walk)
 {
-    char szDevice[SETUP_PATH_LENGTH] = "";
-    if (FAILED(StringCchPrintfA(szDevice, SETUP_PATH_LENGTH, "\\\\.\\%s", pszPort))) {
+    if (strncmp(pszPort, "\\\\.\\", 4) == 0) {
+        pszPort += 4;
+    }
+    int nLength = lstrlenA(pszPort);
+    if (nLength != 0 && pszPort[nLength - 1] == ':') {
+        --nLength;
+    }
+    char szDevice[SETUP_PATH_LENGTH];
+    if (FAILED(StringCchPrintfA(szDevice, SETUP_PATH_LENGTH, "\\\\.\\Global\\%.*s", nLength, pszPort))) {
         if (IsTraceEnabled(TRACE_ERROR)) {
             TraceEvent(g_guidSetupComponent, 113, pszPort);
         }
@@ -177,17 +195,23 @@ ActionOutcome OpenPortOnce(const char* pszPort, DeviceWalk& walk)
     if (port.IsValid()) {
         return OUTCOME_NEXT;
     }
-    walk.m_dwError = GetLastError();
-    if (walk.m_dwError == ERROR_FILE_NOT_FOUND) {
+    DWORD dwError = GetLastError();
+    walk.m_dwError = dwError;
+    if (dwError == ERROR_ACCESS_DENIED || dwError == ERROR_SHARING_VIOLATION) {
         if (IsTraceEnabled(TRACE_ERROR)) {
-            TraceEvent(g_guidSetupComponent, 67);
+            TraceEvent(g_guidSetupComponent, 68, dwError);
         }
-        return OUTCOME_NEXT;
+        return OUTCOME_PORT_OPEN;
     }
     if (IsTraceEnabled(TRACE_ERROR)) {
-        TraceEvent(g_guidSetupComponent, 68, walk.m_dwError);
+        if (dwError == ERROR_FILE_NOT_FOUND || dwError == ERROR_PATH_NOT_FOUND || dwError == ERROR_INVALID_NAME) {
+            TraceEvent(g_guidSetupComponent, 67);
+        } else {
+            // A port whose driver failed to start, say: no program holds it.
+            TraceEvent(g_guidSetupComponent, 140, szDevice, dwError, pszPort);
+        }
     }
-    return OUTCOME_PORT_OPEN;
+    return OUTCOME_NEXT;
 }
 
 ActionOutcome CheckDevicePort(HDEVINFO hList, SP_DEVINFO_DATA* pDevice, DeviceWalk& walk)
@@ -197,21 +221,23 @@ ActionOutcome CheckDevicePort(HDEVINFO hList, SP_DEVINFO_DATA* pDevice, DeviceWa
     switch (ReadPortName(hList, pDevice, portName, &dwError)) {
     case PORT_NAME_NO_KEY:
         walk.m_dwError = dwError;
+        walk.m_bSkipped = true;
         if (IsTraceEnabled(TRACE_ERROR)) {
             TraceEvent(g_guidSetupComponent, 65, dwError);
         }
-        return OUTCOME_END_WALK;
+        return OUTCOME_NEXT;
     case PORT_NAME_MISSING:
         if (IsTraceEnabled(TRACE_ERROR)) {
             TraceEvent(g_guidSetupComponent, 66);
         }
-        return OUTCOME_END_WALK;
+        return OUTCOME_NEXT;
     case PORT_NAME_NO_BLOCK:
         walk.m_dwError = dwError;
+        walk.m_bSkipped = true;
         if (IsTraceEnabled(TRACE_ERROR)) {
             TraceEvent(g_guidSetupComponent, 110, dwError);
         }
-        return OUTCOME_END_WALK;
+        return OUTCOME_NEXT;
     case PORT_NAME_READ:
         break;
     }
@@ -244,14 +270,14 @@ ActionOutcome DeleteDeviceSerialPrintKeys(HDEVINFO hList, SP_DEVINFO_DATA* pDevi
         if (IsTraceEnabled(TRACE_ERROR)) {
             TraceEvent(g_guidSetupComponent, 76, dwError);
         }
-        return OUTCOME_END_WALK;
+        return OUTCOME_NEXT;
     case PORT_NAME_MISSING:
-        return OUTCOME_END_WALK;
+        return OUTCOME_NEXT;
     case PORT_NAME_NO_BLOCK:
         if (IsTraceEnabled(TRACE_ERROR)) {
             TraceEvent(g_guidSetupComponent, 111, dwError);
         }
-        return OUTCOME_END_WALK;
+        return OUTCOME_NEXT;
     case PORT_NAME_READ:
         break;
     }
@@ -262,14 +288,24 @@ ActionOutcome DeleteDeviceSerialPrintKeys(HDEVINFO hList, SP_DEVINFO_DATA* pDevi
     return OUTCOME_NEXT;
 }
 
-ActionOutcome ActOnDevice(HDEVINFO hList, SP_DEVINFO_DATA* pDevice, DeviceWalk& walk)
+ActionOutcome ActOnDevice(const char* pszName, HDEVINFO hList, SP_DEVINFO_DATA* pDevice, DeviceWalk& walk)
 {
     switch (walk.m_eAction) {
-    case ACTION_REMOVE: return RemoveDevice(hList, pDevice, walk);
+    case ACTION_REMOVE: return RemoveDevice(pszName, hList, pDevice, walk);
     case ACTION_CHECK_PORT: return CheckDevicePort(hList, pDevice, walk);
     case ACTION_DELETE_SERIAL_PRINT: return DeleteDeviceSerialPrintKeys(hList, pDevice);
     }
     return OUTCOME_END_WALK;
+}
+
+// A device whose service cannot be read may be the driver's or another's:
+// it is traced and passed over.
+ActionOutcome SkipDevice(DeviceWalk& walk, WalkFailure eFailure, DWORD dwError)
+{
+    RecordFailure(walk, dwError);
+    TraceWalkFailure(walk.m_eAction, eFailure, dwError);
+    walk.m_bSkipped = true;
+    return OUTCOME_NEXT;
 }
 
 // One device's turn: reads its service and acts on it when it matches.
@@ -284,50 +320,49 @@ ActionOutcome VisitDevice(const char* pszName, HDEVINFO hList, SP_DEVINFO_DATA* 
             return OUTCOME_NEXT; // no service
         }
         if (dwError != ERROR_INSUFFICIENT_BUFFER) {
-            TraceWalkFailure(walk.m_eAction, FAILURE_SIZE, dwError);
-            return OUTCOME_END_WALK;
+            return SkipDevice(walk, FAILURE_SIZE, dwError);
         }
     }
     // One zero byte more than reported keeps a service stored without its
     // NUL terminated within the block.
     CLocalBlock service(LocalAlloc(LMEM_ZEROINIT, static_cast<SIZE_T>(dwSize) + 1));
     if (!service.IsValid()) {
-        DWORD dwError = GetLastError();
-        RecordFailure(walk, dwError);
-        TraceWalkFailure(walk.m_eAction, FAILURE_BLOCK, dwError);
-        return OUTCOME_END_WALK;
+        return SkipDevice(walk, FAILURE_BLOCK, GetLastError());
     }
     BYTE* pService = static_cast<BYTE*>(service.Get());
     if (!SetupDiGetDeviceRegistryPropertyA(hList, pDevice, SPDRP_SERVICE, nullptr, pService, dwSize, nullptr)) {
-        DWORD dwError = GetLastError();
-        RecordFailure(walk, dwError);
-        TraceWalkFailure(walk.m_eAction, FAILURE_READ, dwError);
-        return OUTCOME_END_WALK;
+        return SkipDevice(walk, FAILURE_READ, GetLastError());
     }
     if (_mbsicmp(reinterpret_cast<const unsigned char*>(pszName), pService) != 0) {
         return OUTCOME_NEXT;
     }
     TraceWalkMatch(walk.m_eAction);
-    return ActOnDevice(hList, pDevice, walk);
+    return ActOnDevice(pszName, hList, pDevice, walk);
 }
 
-// Walks every device of every class, present or not. A null name is not
-// walked: its failure is traced and recorded as 87.
-void WalkDevicesByService(const char* pszName, DeviceWalk& walk)
+// Walks every device of every class, present or not; the port check only
+// the present ones, as a port name of a device that is gone may now belong
+// to another's port. A null name is not walked: its failure is traced and
+// recorded as 87.
+void WalkDevicesOnce(const char* pszName, DeviceWalk& walk)
 {
     TraceWalkEntry(walk.m_eAction, pszName);
     if (pszName == nullptr) {
         walk.m_dwError = ERROR_INVALID_PARAMETER;
         walk.m_dwLastError = ERROR_INVALID_PARAMETER;
+        walk.m_nLeft = 1;
         TraceWalkFailure(walk.m_eAction, FAILURE_NULL_NAME, ERROR_INVALID_PARAMETER);
         return;
     }
-    CDeviceList list(SetupDiGetClassDevsA(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES));
+    DWORD dwFlags = walk.m_eAction == ACTION_CHECK_PORT ? DIGCF_ALLCLASSES | DIGCF_PRESENT : DIGCF_ALLCLASSES;
+    CDeviceList list(SetupDiGetClassDevsA(nullptr, nullptr, nullptr, dwFlags));
     if (!list.IsValid()) {
         DWORD dwError = GetLastError();
         RecordFailure(walk, dwError);
         TraceWalkFailure(walk.m_eAction, FAILURE_LIST, dwError);
         walk.m_dwLastError = dwError;
+        walk.m_bSkipped = true;
+        walk.m_nLeft = 1;
         return;
     }
     SP_DEVINFO_DATA device = {};
@@ -343,8 +378,23 @@ void WalkDevicesByService(const char* pszName, DeviceWalk& walk)
 
 DeviceWalk StartWalk(DeviceAction eAction)
 {
-    DeviceWalk walk = {eAction, ERROR_SUCCESS, ERROR_SUCCESS, false, false};
+    DeviceWalk walk = {eAction, ERROR_SUCCESS, ERROR_SUCCESS, false, false, false, 0};
     return walk;
+}
+
+// A device passed over may be one of the driver's, and the failure may not
+// last: a walk that passed over one, or left one of the driver's, is made
+// once more, and what the second finds is the answer. An open port is an
+// answer at once.
+void WalkDevicesByService(const char* pszName, DeviceWalk& walk)
+{
+    WalkDevicesOnce(pszName, walk);
+    if (pszName != nullptr && !walk.m_bPortOpen && (walk.m_bSkipped || walk.m_nLeft != 0)) {
+        bool bRebootRequired = walk.m_bRebootRequired;
+        walk = StartWalk(walk.m_eAction);
+        walk.m_bRebootRequired = bRebootRequired;
+        WalkDevicesOnce(pszName, walk);
+    }
 }
 
 } // namespace
@@ -357,7 +407,7 @@ int RemoveDevicesByService(const char* pszName, int* pbRebootRequired)
         *pbRebootRequired = 1;
     }
     SetLastError(walk.m_dwError);
-    return walk.m_dwError != ERROR_SUCCESS;
+    return walk.m_nLeft;
 }
 
 int CheckPortsClosed(const char* pszName)

@@ -106,7 +106,7 @@ bool IsKeywordAt(const char* pBytes, const char* pszKeyword, size_t nKeyword)
 
 CInfPieceReader::CInfPieceReader(size_t nBlockSize)
     : m_block(HeapAlloc(GetProcessHeap(), 0, MAX_PIECE_SIZE + nBlockSize + SEARCH_SLACK)), m_nBlockSize(nBlockSize),
-      m_nNext(MAX_PIECE_SIZE), m_nEnd(MAX_PIECE_SIZE), m_nLineStart(MAX_PIECE_SIZE)
+      m_nNext(MAX_PIECE_SIZE), m_nEnd(MAX_PIECE_SIZE), m_nLineStart(MAX_PIECE_SIZE), m_bCrEndsLine(false)
 {
 }
 
@@ -114,6 +114,7 @@ void CInfPieceReader::Close()
 {
     m_file.Reset();
     m_nNext = m_nEnd = m_nLineStart = MAX_PIECE_SIZE;
+    m_bCrEndsLine = false;
 }
 
 bool CInfPieceReader::Open(const char* pszPath)
@@ -201,7 +202,7 @@ void CInfPieceReader::PassLines(size_t nTo)
 {
     const char* pBlock = static_cast<const char*>(m_block.Get());
     for (size_t i = nTo; i > m_nNext; --i) {
-        if (pBlock[i - 1] == '\n') {
+        if (pBlock[i - 1] == '\n' || (m_bCrEndsLine && pBlock[i - 1] == '\r')) {
             m_nLineStart = i;
             break;
         }
@@ -262,4 +263,57 @@ size_t CInfPieceReader::ReadPieceHolding(char* pszPiece, size_t nPieceSize, cons
         return nLength;
     }
     return 0;
+}
+
+// Copies the head of the line at m_nNext and passes over the whole line.
+bool CInfPieceReader::CopyLineHead(char* pszHead, size_t nHeadSize)
+{
+    size_t nLength = 0;
+    bool bRead = false;
+    while (m_nNext < m_nEnd || FillBlock()) {
+        bRead = true;
+        const char* pBlock = static_cast<const char*>(m_block.Get());
+        // The whole run is passed over; only what fits the head is kept.
+        size_t nRun = MeasurePlainRun(pBlock + m_nNext, m_nEnd - m_nNext);
+        size_t nCopy = nRun < nHeadSize - 1 - nLength ? nRun : nHeadSize - 1 - nLength;
+        memcpy(pszHead + nLength, pBlock + m_nNext, nCopy);
+        nLength += nCopy;
+        m_nNext += nRun;
+        if (m_nNext == m_nEnd) {
+            continue;
+        }
+        if (pBlock[m_nNext++] == CTRL_Z) {
+            Close();
+        }
+        // A CR LF pair ends one line: its LF leaves an empty one, which
+        // holds nothing a caller looks for.
+        m_nLineStart = m_nNext;
+        break;
+    }
+    pszHead[nLength] = '\0';
+    return bRead;
+}
+
+bool CInfPieceReader::ReadLineHead(char* pszHead, size_t nHeadSize, const char* pszKeyword)
+{
+    m_bCrEndsLine = true;
+    if (pszKeyword == nullptr) {
+        return CopyLineHead(pszHead, nHeadSize);
+    }
+    size_t nKeyword = strlen(pszKeyword);
+    if (nHeadSize > MAX_PIECE_SIZE || nKeyword < 2 || nKeyword >= nHeadSize) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return false;
+    }
+    while (FindKeyword(pszKeyword, nKeyword)) {
+        // A keyword beyond the head is not in it. The head's bytes are
+        // still in the block: the last MAX_PIECE_SIZE bytes are kept.
+        if (m_nNext - m_nLineStart + nKeyword > nHeadSize - 1) {
+            ++m_nNext;
+            continue;
+        }
+        m_nNext = m_nLineStart;
+        return CopyLineHead(pszHead, nHeadSize);
+    }
+    return false;
 }

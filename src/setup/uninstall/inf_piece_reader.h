@@ -38,10 +38,21 @@ public:
     // a piece.
     size_t ReadPieceHolding(char* pszPiece, size_t nPieceSize, const char* pszKeyword);
 
+    // Line heads: here a line ends at a LF, at a CR that no LF follows as
+    // well, and at the end of the text. Fills pszHead (nHeadSize bytes, 2
+    // to MAX_PIECE_SIZE) with the first nHeadSize - 1 bytes of the next
+    // line at most, without its end, and a NUL, and passes over the rest of
+    // the line. With pszKeyword (as for ReadPieceHolding) it passes over
+    // every line whose head does not hold it. False at the end of the text,
+    // and with ERROR_INVALID_PARAMETER for a keyword shorter than 2 bytes
+    // or longer than the head, or a head longer than MAX_PIECE_SIZE with it. Reads a file with this function alone.
+    bool ReadLineHead(char* pszHead, size_t nHeadSize, const char* pszKeyword = nullptr);
+
 private:
     bool FillBlock();
     bool TakeLineFeed();
     bool FindKeyword(const char* pszKeyword, size_t nKeyword);
+    bool CopyLineHead(char* pszHead, size_t nHeadSize);
     void PassLines(size_t nTo);
 
     CHeapBlock m_block;
@@ -55,4 +66,6 @@ private:
     // before the bytes kept: unsigned, it then wraps, and its distance to
     // an index is still right.
     size_t m_nLineStart;
+    // Whether a lone CR ends a line too: set by the head functions.
+    bool m_bCrEndsLine;
 };

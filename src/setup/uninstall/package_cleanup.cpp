@@ -1,6 +1,9 @@
 // Driver package store clean-up: the copies of a driver's INF in the INF
-// folder are found by content (a line adding the driver's service), since
-// the system chose their names. Also the installed-programs entry.
+// folder are found by content, since the system chose their names. A copy
+// is an INF that installs the driver's service: one of its lines is an
+// AddService directive naming it. A comment, a string or another service's
+// line that merely mentions the name belongs to another vendor's package.
+// Also the installed-programs entry.
 #include "package_cleanup.h"
 
 #include <mbctype.h>
@@ -24,33 +27,42 @@ const char g_szPnfExtension[] = ".pnf";
 // read to their end.
 const size_t INF_BLOCK_SIZE = 64 * 1024;
 
-// Characters that may stand beside a service name on an INF line.
-bool IsNameDelimiter(unsigned char ch)
+const unsigned char* SkipBlanks(const unsigned char* pszText)
 {
-    switch (ch) {
-    case ' ': case '\t': case '\r': case '\n': case '\v': case '\f':
-    case '=': case ',': case '"': case ';':
-        return true;
-    default:
-        return false;
+    while (*pszText == ' ' || *pszText == '\t') {
+        ++pszText;
     }
+    return pszText;
 }
 
-// True when pszName stands in pszPiece as a whole name, not inside a longer
-// one such as another driver's service. The character before a match is
-// found by walking from the start, so a trail byte never counts as one.
-bool ContainsWholeName(const unsigned char* pszPiece, const unsigned char* pszName, size_t nNameLength)
+// True when the upper-cased line head pszLine is an AddService directive
+// whose first field is pszName: the key first on the line (so neither a
+// comment nor a quoted string holds it), "=", and the whole field, quoted
+// or not, blanks around it aside. The head's end counts as the line's only
+// when bWhole: a field cut there may go on.
+bool IsAddServiceOf(const unsigned char* pszLine, bool bWhole, const unsigned char* pszName, size_t nNameLength)
 {
-    for (const unsigned char* pMatch = _mbsstr(pszPiece, pszName); pMatch != nullptr;
-         pMatch = _mbsstr(_mbsinc(pMatch), pszName)) {
-        const unsigned char* pBefore = pMatch == pszPiece ? nullptr : _mbsdec(pszPiece, pMatch);
-        bool bStartsWhole = pBefore == nullptr || (pMatch - pBefore == 1 && IsNameDelimiter(*pBefore));
-        unsigned char chAfter = pMatch[nNameLength];
-        if (bStartsWhole && (chAfter == '\0' || IsNameDelimiter(chAfter))) {
-            return true;
-        }
+    const size_t nKey = sizeof(g_szAddService) - 1;
+    const unsigned char* p = SkipBlanks(pszLine);
+    if (strncmp(reinterpret_cast<const char*>(p), reinterpret_cast<const char*>(g_szAddService), nKey) != 0) {
+        return false;
     }
-    return false;
+    p = SkipBlanks(p + nKey);
+    if (*p != '=') {
+        return false;
+    }
+    p = SkipBlanks(p + 1);
+    bool bQuoted = *p == '"';
+    p += bQuoted ? 1 : 0;
+    if (strncmp(reinterpret_cast<const char*>(p), reinterpret_cast<const char*>(pszName), nNameLength) != 0) {
+        return false;
+    }
+    p += nNameLength;
+    if (bQuoted && *p++ != '"') {
+        return false;
+    }
+    p = SkipBlanks(p);
+    return *p == ',' || *p == ';' || (*p == '\0' && bWhole);
 }
 
 // Upper case of each single-byte character, as _mbsupr converts it; lead
@@ -113,32 +125,25 @@ private:
     bool m_bAsciiKeyword;
 };
 
-// The next piece of at most 259 bytes that may hold "ADDSERVICE": found by
-// the reader's search for it, or else tested piece by piece.
-size_t ReadCandidatePiece(CInfPieceReader& reader, char* pszPiece, const CUpperCaseTable& upperCase)
-{
-    if (upperCase.IsAsciiKeyword()) {
-        return reader.ReadPieceHolding(pszPiece, SETUP_PATH_LENGTH, reinterpret_cast<const char*>(g_szAddService));
-    }
-    return reader.ReadPiece(pszPiece, SETUP_PATH_LENGTH);
-}
-
-// Reads the file in pieces of at most 259 bytes, each ending at a line
-// feed or at the limit, until one piece holds "ADDSERVICE" and the name.
+// Reads the file's line heads (259 bytes at most; a CR ends a line too)
+// until one is a directive that adds the service.
 bool HasAddServiceLine(CInfPieceReader& reader, const unsigned char* pszName, const CUpperCaseTable& upperCase)
 {
     size_t nNameLength = strlen(reinterpret_cast<const char*>(pszName));
-    char szPiece[SETUP_PATH_LENGTH] = "";
-    unsigned char* pPiece = reinterpret_cast<unsigned char*>(szPiece);
-    for (size_t nLength = 0; (nLength = ReadCandidatePiece(reader, szPiece, upperCase)) != 0;) {
-        if (!upperCase.MayHoldAddService(pPiece, nLength)) {
+    char szHead[SETUP_PATH_LENGTH]; // each read terminates it
+    unsigned char* pHead = reinterpret_cast<unsigned char*>(szHead);
+    // The reader searches for the keyword's ASCII letters, unless other
+    // bytes upper-case to them: then every line is read.
+    const char* pszKeyword = upperCase.IsAsciiKeyword() ? reinterpret_cast<const char*>(g_szAddService) : nullptr;
+    while (reader.ReadLineHead(szHead, SETUP_PATH_LENGTH, pszKeyword)) {
+        size_t nLength = strlen(szHead);
+        if (!upperCase.MayHoldAddService(pHead, nLength)) {
             continue;
         }
-        // The reader terminates the piece within the buffer and
-        // upper-casing keeps its byte length: the conversion stays within
-        // the bound.
-        upperCase.Convert(pPiece);
-        if (_mbsstr(pPiece, g_szAddService) != nullptr && ContainsWholeName(pPiece, pszName, nNameLength)) {
+        // The head is terminated within the buffer and upper-casing keeps
+        // its byte length: the conversion stays within the bound.
+        upperCase.Convert(pHead);
+        if (IsAddServiceOf(pHead, nLength < SETUP_PATH_LENGTH - 1, pszName, nNameLength)) {
             return true;
         }
     }
@@ -233,6 +238,15 @@ void DeleteInfIfMatching(const char* pszFolder, const char* pszFileName, const u
     }
 }
 
+// "*.inf" also finds names whose short alias ends in .INF ("oem3.inf_old"):
+// only a long name ending in ".inf" is an INF, and only its .pnf is its own.
+bool HasInfExtension(const char* pszFileName)
+{
+    size_t nLength = strlen(pszFileName);
+    return nLength >= 4 && _mbsicmp(reinterpret_cast<const unsigned char*>(pszFileName + nLength - 4),
+                                    reinterpret_cast<const unsigned char*>(".inf")) == 0;
+}
+
 // Fills szFolder with the Windows directory and the suffix, and szPattern
 // with the folder's INF search pattern. 0 when the directory is not read.
 int BuildInfFolder(const char* pszSuffix, char* pszFolder, char* pszPattern)
@@ -281,7 +295,7 @@ int DeleteOemInfByService(const char* pszName, const char* pszSuffix)
     CInfPieceReader reader(INF_BLOCK_SIZE);
     int nResult = 1;
     do {
-        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 && HasInfExtension(found.cFileName)) {
             DeleteInfIfMatching(szFolder, found.cFileName, pszUpperName, upperCase, reader, bDriverStore,
                                 &nResult);
         }

@@ -23,15 +23,20 @@ void LoadServiceName(UINT nStringId, char* pszName)
     _mbsupr(reinterpret_cast<unsigned char*>(pszName));
 }
 
-// Devices, service and driver package of one driver; every step runs
-// whatever the one before reported. A device removal that leaves Windows to
-// restart sets *pbRebootRequired.
-void RemoveDriver(const char* pszName, int* pbRebootRequired)
+// Devices, service and driver package of one driver; the service and
+// package steps each run whatever the one before reported. While a device
+// of the driver is left, its service and INF copies stay, so that the next
+// uninstall finds it again: false then. A device removal that leaves Windows to restart sets
+// *pbRebootRequired; such a device counts as removed.
+bool RemoveDriver(const char* pszName, int* pbRebootRequired)
 {
-    RemoveDevicesByService(pszName, pbRebootRequired);
+    if (RemoveDevicesByService(pszName, pbRebootRequired) != 0) {
+        return false;
+    }
     StopServiceAndWait(pszName);
     DeleteDriverService(pszName);
     DeleteOemInfByService(pszName, nullptr);
+    return true;
 }
 
 } // namespace
@@ -63,7 +68,7 @@ int CDialogData::Uninstall(int bShowMessage, int bDeleteEntry)
     }
 
     LoadServiceName(IDS_BUS_SERVICE, szName);
-    RemoveDriver(szName, &m_bRebootRequired);
+    bool bRemoved = RemoveDriver(szName, &m_bRebootRequired);
 
     StepProgress();
     LoadServiceName(IDS_FUNCTION_SERVICE, szName);
@@ -71,9 +76,15 @@ int CDialogData::Uninstall(int bShowMessage, int bDeleteEntry)
     // The Serial Print keys are found through the devices' port names, so
     // they go before the devices.
     DeleteSerialPrintKeys(szName);
-    RemoveDriver(szName, &m_bRebootRequired);
+    bRemoved = RemoveDriver(szName, &m_bRebootRequired) && bRemoved;
 
     StepProgress();
+    // A driver that is not removed keeps its entry, for the next uninstall;
+    // an install does not go on over it.
+    if (!bRemoved) {
+        m_nResultId = IDS_ERROR;
+        return 0;
+    }
     if (bDeleteEntry) {
         char szEntry[SETUP_PATH_LENGTH] = "";
         LoadStringA(GetModuleHandleA(nullptr), IDS_UNINSTALL_KEY, szEntry, SETUP_PATH_LENGTH);
