@@ -168,8 +168,7 @@ MachineState ReadMachineState()
     ListSubKeys(HKEY_LOCAL_MACHINE, SERIAL_PRINT_KEY, "", &state.serialPrintKeys);
     std::sort(state.serialPrintKeys.begin(), state.serialPrintKeys.end());
     ReadValues(HKEY_LOCAL_MACHINE, ENTRY_KEY, &state.bEntryExists, &state.entryValues);
-    std::map<std::string, RegistryValue> programValues;
-    ReadValues(HKEY_LOCAL_MACHINE, "SOFTWARE\\qzvrcom", &state.bProgramKey, &programValues);
+    ReadValues(HKEY_LOCAL_MACHINE, "SOFTWARE\\qzvrcom", &state.bProgramKey, &state.programValues);
     return state;
 }
 
@@ -190,7 +189,11 @@ std::vector<std::string> DescribeDifferences(const MachineState& before, const M
         lines.push_back("~ ComDB " + Hex(before.comDb) + " -> " + Hex(after.comDb));
     }
     CompareLists("Serial Print key", before.serialPrintKeys, after.serialPrintKeys, &lines);
-    if (before.bProgramKey != after.bProgramKey) lines.push_back(after.bProgramKey ? "+ program key" : "- program key");
+    if (before.bProgramKey != after.bProgramKey) {
+        lines.push_back(after.bProgramKey ? "+ program key" : "- program key");
+    } else if (!(before.programValues == after.programValues)) {
+        lines.push_back("~ program key values");
+    }
     if (before.bEntryExists != after.bEntryExists || !(before.entryValues == after.entryValues)) {
         lines.push_back(std::string("~ installed-programs entry ") + (before.bEntryExists ? "present" : "absent") +
                         " -> " + (after.bEntryExists ? "present" : "absent"));

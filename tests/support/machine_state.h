@@ -25,7 +25,8 @@ struct MachineState {
     std::vector<std::string> packageCopy;            // C:\windows\qzvrcom but the run log, upper case, sorted
     std::vector<BYTE> comDb;                         // "ComDB", empty when absent
     std::vector<std::string> serialPrintKeys;        // key paths below "Serial Print", sorted
-    bool bProgramKey;                                // HKLM\SOFTWARE\qzvrcom (the arbiter journal)
+    bool bProgramKey;                                // HKLM\SOFTWARE\qzvrcom (the journal, the install record)
+    std::map<std::string, RegistryValue> programValues; // its values by name
     bool bEntryExists;                               // the installed-programs entry
     std::map<std::string, RegistryValue> entryValues; // its values by name
 };
