@@ -10,13 +10,18 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build}
 "$root/tools/install-deps.sh"
 echo "Building setup.exe and the device bench..."
-"$root/tools/build.sh" "$build" setup showstate bench_msports bench_newdev >/dev/null
+"$root/tools/build.sh" "$build" setup showstate bench_msports bench_newdev bench_cfgmgr32 >/dev/null
 
 export WINEPREFIX=$build/wine/default WINEDEBUG=-all
 wine=/usr/lib/wine/wine64
 prefix_log=$build/wine/default-prefix.log
 # Whatever step fails, the last lines say what to send when asking for help.
-trap 'rc=$?; [ $rc = 0 ] || echo "run-default: failed (exit code $rc). When asking for help, send the output above and $prefix_log." >&2' EXIT
+report_failure() {
+    local rc=$1 what="the output above"
+    [ -s "$prefix_log" ] && what="$what and $prefix_log"
+    echo "run-default: failed (exit code $rc). When asking for help, send $what." >&2
+}
+trap 'rc=$?; [ $rc = 0 ] || report_failure $rc' EXIT
 wineserver -k >/dev/null 2>&1 || true
 echo "Making a scratch Wine prefix with the device bench (its log: $prefix_log)..."
 "$root/tests/bench/make-template-prefix.sh" "$WINEPREFIX" "$build"
@@ -25,7 +30,7 @@ mkdir -p "$package"
 cp "$root"/tests/package/* "$build/bin/setup.exe" "$package/"
 cp "$build/bin/showstate.exe" "$WINEPREFIX/drive_c/"
 wineserver -p </dev/null >/dev/null 2>&1
-trap 'rc=$?; wineserver -k >/dev/null 2>&1; [ $rc = 0 ] || echo "run-default: failed (exit code $rc). When asking for help, send the output above and $prefix_log." >&2' EXIT
+trap 'rc=$?; wineserver -k >/dev/null 2>&1; [ $rc = 0 ] || report_failure $rc' EXIT
 
 # Runs a Windows program quietly; prints its exit code (Wine passes the
 # 32-bit code on as its low byte, so 255 is -1).
