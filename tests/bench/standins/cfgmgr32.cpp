@@ -16,6 +16,10 @@
 // named by a hardware ID, gives every device with that first hardware ID
 // DN_HAS_PROBLEM and that problem code (10: the driver failed to start, 14:
 // CM_PROB_NEED_RESTART...). Tests write and delete the values.
+
+// This module is cfgmgr32: its header then declares the functions for
+// export, not import.
+#define _CFGMGR32_
 #include <windows.h>
 
 #include <cfgmgr32.h>
