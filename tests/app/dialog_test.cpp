@@ -14,6 +14,7 @@
 #include "app/run_setup.h"
 #include "app/setup_dialog.h"
 #include "support/iat_patch.h"
+#include "support/machine_state.h"
 #include "support/package_folder.h"
 #include "support/run_patches.h"
 #include "support/trace_recorder.h"
@@ -529,9 +530,7 @@ TEST(JapaneseDisplayLanguage, WesternCodePageShowsTheEnglishTable)
         EXPECT_EQ("You cannot run multiple instances of this program.", boxes.m_boxes[0].text);
     }
     CloseHandle(hOther);
-    char szWindows[MAX_PATH] = "";
-    GetWindowsDirectoryA(szWindows, MAX_PATH);
-    std::string log = ReadWholeFile(std::string(szWindows) + "\\qzvrcom\\setup.log");
+    std::string log = ReadWholeFile(WindowsFolder() + "\\qzvrcom\\setup.log");
     EXPECT_NE(std::string::npos,
               log.find("] == result: You cannot run multiple instances of this program. | exit code -1"));
 

@@ -31,13 +31,6 @@ const char ERROR_CAPTION_JA[] = "\xe3\x82\xa8\xe3\x83\xa9\xe3\x83\xbc";
 const std::vector<std::pair<std::string, std::string>> SAMPLE_PORTS = {
     {"QZVRCOM\\12", "COM12"}, {"QZVRCOM\\27", "COM27"}, {"QZVRCOM\\5", "COM5"}};
 
-std::string WindowsFolder()
-{
-    char szFolder[MAX_PATH] = "";
-    GetWindowsDirectoryA(szFolder, MAX_PATH);
-    return szFolder;
-}
-
 std::string TargetFolder()
 {
     return WindowsFolder() + "\\qzvrcom\\";

@@ -33,6 +33,9 @@ struct MachineState {
 
 MachineState ReadMachineState();
 
+// The Windows folder, without a trailing backslash.
+std::string WindowsFolder();
+
 // The file names (no folders) of a folder, upper case and sorted.
 std::vector<std::string> ListFiles(const std::string& folder);
 
