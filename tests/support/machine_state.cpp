@@ -43,6 +43,12 @@ std::string WindowsFolder()
     return szFolder;
 }
 
+bool WriteArbiterValue(DWORD dwType, const std::vector<BYTE>& data)
+{
+    return RegSetKeyValueA(HKEY_LOCAL_MACHINE, ARBITER_KEY, "ComDB", dwType, data.data(),
+                           static_cast<DWORD>(data.size())) == ERROR_SUCCESS;
+}
+
 namespace {
 
 std::vector<std::string> ListServices()
