@@ -14,6 +14,7 @@
 #include "app/run_setup.h"
 #include "app/setup_dialog.h"
 #include "support/iat_patch.h"
+#include "support/machine_state.h"
 #include "support/package_folder.h"
 #include "support/run_patches.h"
 #include "support/trace_recorder.h"
@@ -512,10 +513,6 @@ TEST(JapaneseDialog, SystemMenuItemAndResultBoxUseTheJapaneseTable)
     EXPECT_EQ(u8"Success\n\n完了するには Windows を再起動してください。", ConvertAnsiToUtf8(boxes.m_boxes[1].text));
 }
 
-} // namespace
-
-namespace {
-
 // Runs only with a Japanese display language on a Western code page (its
 // own test entry): the Japanese table would come out as question marks, so
 // every thread of a run uses the English one.
@@ -533,15 +530,9 @@ TEST(JapaneseDisplayLanguage, WesternCodePageShowsTheEnglishTable)
         EXPECT_EQ("You cannot run multiple instances of this program.", boxes.m_boxes[0].text);
     }
     CloseHandle(hOther);
-    char szWindows[MAX_PATH] = "";
-    GetWindowsDirectoryA(szWindows, MAX_PATH);
-    HANDLE hLog = CreateFileA((std::string(szWindows) + "\\qzvrcom\\setup.log").c_str(), GENERIC_READ,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
-    char szLog[8192] = "";
-    DWORD cbRead = 0;
-    ReadFile(hLog, szLog, sizeof(szLog) - 1, &cbRead, nullptr);
-    CloseHandle(hLog);
-    EXPECT_NE(nullptr, strstr(szLog, "] == result: You cannot run multiple instances of this program. | exit code -1"));
+    std::string log = ReadWholeFile(WindowsFolder() + "\\qzvrcom\\setup.log");
+    EXPECT_NE(std::string::npos,
+              log.find("] == result: You cannot run multiple instances of this program. | exit code -1"));
 
     // A thread of its own (as the worker is) chooses for itself.
     static std::string s_text;

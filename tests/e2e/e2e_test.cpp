@@ -31,13 +31,6 @@ const char ERROR_CAPTION_JA[] = "\xe3\x82\xa8\xe3\x83\xa9\xe3\x83\xbc";
 const std::vector<std::pair<std::string, std::string>> SAMPLE_PORTS = {
     {"QZVRCOM\\12", "COM12"}, {"QZVRCOM\\27", "COM27"}, {"QZVRCOM\\5", "COM5"}};
 
-std::string WindowsFolder()
-{
-    char szFolder[MAX_PATH] = "";
-    GetWindowsDirectoryA(szFolder, MAX_PATH);
-    return szFolder;
-}
-
 std::string TargetFolder()
 {
     return WindowsFolder() + "\\qzvrcom\\";
@@ -559,8 +552,7 @@ TEST_F(CEndToEndTest, AnotherInstallerAtWorkKeepsItsNumber)
     EXPECT_EQ(std::vector<std::string>(), DescribePortNameProblems(after));
     EXPECT_EQ(WithPorts(m_clean.comDb, {static_cast<int>(dwClaimed)}), after.comDb);
     RemoveDevicesWithIdPrefix("QZOTHER");
-    RegSetKeyValueA(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Control\\COM Name Arbiter", "ComDB", REG_BINARY,
-                    m_clean.comDb.data(), static_cast<DWORD>(m_clean.comDb.size()));
+    WriteArbiterValue(REG_BINARY, m_clean.comDb);
 }
 
 TEST_F(CEndToEndTest, FailuresReportedWithTheirBoxesAndExitCodes)
@@ -636,14 +628,11 @@ TEST_F(CEndToEndTest, FailuresReportedWithTheirBoxesAndExitCodes)
 TEST_F(CEndToEndTest, ExitCodeAndQueryAgree)
 {
     const char* pszProblems = "SOFTWARE\\DeviceBench\\DeviceProblems";
-    const char* pszArbiter = "System\\CurrentControlSet\\Control\\COM Name Arbiter";
-    std::vector<BYTE> held = WithPorts(m_clean.comDb, {12});
-    RegSetKeyValueA(HKEY_LOCAL_MACHINE, pszArbiter, "ComDB", REG_BINARY, held.data(), static_cast<DWORD>(held.size()));
+    WriteArbiterValue(REG_BINARY, WithPorts(m_clean.comDb, {12}));
     EXPECT_EQ(EXIT_FAILED, RunSetup("/s").dwExitCode);
     EXPECT_EQ(0u, RunPackageSetup("/debug"));
     EXPECT_EQ(0u, RunSetup("/u /s").dwExitCode);
-    RegSetKeyValueA(HKEY_LOCAL_MACHINE, pszArbiter, "ComDB", REG_BINARY, m_clean.comDb.data(),
-                    static_cast<DWORD>(m_clean.comDb.size()));
+    WriteArbiterValue(REG_BINARY, m_clean.comDb);
 
     struct Case {
         DWORD dwProblem;

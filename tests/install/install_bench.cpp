@@ -154,12 +154,6 @@ std::string DescribeValue(DWORD dwType, const Bytes& data)
     return text;
 }
 
-bool WriteArbiterValue(DWORD dwType, const Bytes& data)
-{
-    return RegSetKeyValueA(HKEY_LOCAL_MACHINE, ARBITER_KEY, "ComDB", dwType, data.data(),
-                           static_cast<DWORD>(data.size())) == ERROR_SUCCESS;
-}
-
 std::string ReadArbiterValue()
 {
     // RegQueryValueExA rather than RegGetValueA, which refuses unknown types.

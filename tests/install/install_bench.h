@@ -16,6 +16,7 @@
 #include "app/dialog_data.h"
 #include "generated_infs.h"
 #include "iat_patch.h"
+#include "machine_state.h"
 #include "run_patches.h"
 #include "trace_recorder.h"
 #include "uidriver/ui_driver.h"
@@ -28,7 +29,6 @@ typedef std::vector<BYTE> Bytes;
 
 // "3:04 02": registry type and bytes, as logged and as read back.
 std::string DescribeValue(DWORD dwType, const Bytes& data);
-bool WriteArbiterValue(DWORD dwType, const Bytes& data);
 // DescribeValue of "ComDB", or "(none)".
 std::string ReadArbiterValue();
 

@@ -88,9 +88,7 @@ const PackageCopyCase c_copyCases[] = {
 
 TEST(PackageCopyTest, CopiesExactlyThePackage)
 {
-    char szWindows[MAX_PATH] = "";
-    GetWindowsDirectoryA(szWindows, MAX_PATH);
-    std::string target = std::string(szWindows) + "\\qzvrcom";
+    std::string target = WindowsFolder() + "\\qzvrcom";
     for (const PackageCopyCase& test : c_copyCases) {
         SCOPED_TRACE(test.pszFile);
         CreateDirectoryA(target.c_str(), nullptr);
@@ -105,7 +103,7 @@ TEST(PackageCopyTest, CopiesExactlyThePackage)
         snprintf(szLine, sizeof(szLine), test.pszLogLine, target.c_str());
         EXPECT_NE(std::string::npos, ReadWholeFile(target + "\\setup.log").find(szLine)) << szLine;
         EXPECT_EQ(test.bLocked ? 0u : 1u, RunPackageSetup("/debug"));
-        EXPECT_EQ(test.bLocked, GetFileAttributesA((std::string(szWindows) + "\\inf\\qzusbdr.inf").c_str()) ==
+        EXPECT_EQ(test.bLocked, GetFileAttributesA((WindowsFolder() + "\\inf\\qzusbdr.inf").c_str()) ==
                                     INVALID_FILE_ATTRIBUTES);
         EXPECT_EQ(0u, RunPackageSetup("/u /s"));
         if (test.bLocked) CloseHandle(hFile);

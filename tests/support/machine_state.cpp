@@ -36,6 +36,19 @@ std::vector<std::string> ListFiles(const std::string& folder)
     return names;
 }
 
+std::string WindowsFolder()
+{
+    char szFolder[MAX_PATH] = "";
+    GetWindowsDirectoryA(szFolder, MAX_PATH);
+    return szFolder;
+}
+
+bool WriteArbiterValue(DWORD dwType, const std::vector<BYTE>& data)
+{
+    return RegSetKeyValueA(HKEY_LOCAL_MACHINE, ARBITER_KEY, "ComDB", dwType, data.data(),
+                           static_cast<DWORD>(data.size())) == ERROR_SUCCESS;
+}
+
 namespace {
 
 std::vector<std::string> ListServices()
@@ -107,13 +120,6 @@ std::vector<BYTE> ReadBinary(HKEY hRoot, const char* pszPath, const char* pszNam
         return std::vector<BYTE>();
     }
     return std::vector<BYTE>(data, data + cbData);
-}
-
-std::string WindowsFolder()
-{
-    char szFolder[MAX_PATH] = "";
-    GetWindowsDirectoryA(szFolder, MAX_PATH);
-    return szFolder;
 }
 
 std::string Describe(const DeviceRecord& device)

@@ -33,6 +33,12 @@ struct MachineState {
 
 MachineState ReadMachineState();
 
+// The Windows folder, without a trailing backslash.
+std::string WindowsFolder();
+
+// Writes the arbiter's "ComDB" with this type and data; true when written.
+bool WriteArbiterValue(DWORD dwType, const std::vector<BYTE>& data);
+
 // The file names (no folders) of a folder, upper case and sorted.
 std::vector<std::string> ListFiles(const std::string& folder);
 

@@ -129,67 +129,6 @@ std::string InstanceIdOf(HDEVINFO hList, PSP_DEVINFO_DATA pDevice)
     return szId;
 }
 
-// Faults of one device only: its service property cannot be read, or it
-// cannot be removed.
-std::string g_unreadableDevice, g_unremovableDevice;
-void* g_pfnRealProperty = nullptr;
-void* g_pfnRealInstaller = nullptr;
-BOOL WINAPI FailPropertyOfOneDevice(HDEVINFO hList, PSP_DEVINFO_DATA pDevice, DWORD dwProperty, PDWORD pdwType,
-                                    PBYTE pBuffer, DWORD dwSize, PDWORD pdwRequired)
-{
-    if (InstanceIdOf(hList, pDevice) == g_unreadableDevice) {
-        SetLastError(ERROR_GEN_FAILURE);
-        return FALSE;
-    }
-    return reinterpret_cast<decltype(&SetupDiGetDeviceRegistryPropertyA)>(g_pfnRealProperty)(
-        hList, pDevice, dwProperty, pdwType, pBuffer, dwSize, pdwRequired);
-}
-
-BOOL WINAPI FailRemovalOfOneDevice(DI_FUNCTION nFunction, HDEVINFO hList, PSP_DEVINFO_DATA pDevice)
-{
-    if (nFunction == DIF_REMOVE && InstanceIdOf(hList, pDevice) == g_unremovableDevice) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return FALSE;
-    }
-    return reinterpret_cast<decltype(&SetupDiCallClassInstaller)>(g_pfnRealInstaller)(nFunction, hList, pDevice);
-}
-
-// Another vendor's device that cannot be read, between two of our ports,
-// and our first port, which cannot be removed: the walks go on to the last
-// port, and the function driver keeps its service, INF copies and
-// installed-programs entry for the next uninstall; the result is "Error".
-TEST_F(DevicesTest, UninstallGoesOnPastDevicesAndKeepsTheDriverOfAPortLeft)
-{
-    CTestDevice first("qzvrcom", "COM47"), foreign("serial"), last("QZVRCOM", "COM48");
-    CIatPatch property("setupapi.dll", PROPERTY_READ, reinterpret_cast<void*>(FailPropertyOfOneDevice));
-    g_pfnRealProperty = property.Original();
-    CIatPatch installer("setupapi.dll", "SetupDiCallClassInstaller", reinterpret_cast<void*>(FailRemovalOfOneDevice));
-    g_pfnRealInstaller = installer.Original();
-    ASSERT_TRUE(first.IsCreated() && foreign.IsCreated() && last.IsCreated());
-    ASSERT_TRUE(property.IsApplied() && installer.IsApplied());
-    g_unreadableDevice = foreign.InstanceId();
-    g_unremovableDevice = first.InstanceId();
-    CDialogData data;
-    m_recorder.ClearEvents();
-    EXPECT_EQ(0, data.Uninstall(0, 1));
-    EXPECT_EQ(IDS_ERROR, data.m_nResultId);
-    EXPECT_TRUE(first.IsPresent() && foreign.IsPresent());
-    EXPECT_FALSE(last.IsPresent());
-    Names events = DescribeEvents(m_recorder.Events());
-    // Tried in both walks; the log names the port, its error and service.
-    EXPECT_EQ(2, std::count(events.begin(), events.end(), "util 65 ? 5 ?"));
-    for (const RecordedEvent& event : m_recorder.Events()) {
-        if (event.nNumber == 65 && IsEqualGUID(event.guidMessage, g_guidUtilComponent)) {
-            EXPECT_EQ(StringBytes(first.InstanceId().c_str()), event.arguments.at(0));
-            EXPECT_EQ(StringBytes("QZVRCOM"), event.arguments.at(2));
-        }
-    }
-    // Service deletion and package clean-up ran for the bus driver only.
-    EXPECT_EQ(1, std::count(events.begin(), events.end(), "util 66 ?"));
-    EXPECT_EQ(1, std::count(events.begin(), events.end(), "util 90"));
-    EXPECT_EQ(0, std::count(events.begin(), events.end(), "util 56 ?"));
-}
-
 // Stand-ins for the device list: none at all, or one with no members.
 HDEVINFO WINAPI FailDeviceList(const GUID*, PCSTR, HWND, DWORD)
 {
@@ -213,10 +152,16 @@ BOOL WINAPI FailServiceSizeQuery(HDEVINFO, PSP_DEVINFO_DATA, DWORD, PDWORD, PBYT
 // The patched function's original, for stand-ins that pass calls on.
 void* g_pfnOriginal = nullptr;
 
+// Faults of one device only, when its ID is set here: its service property
+// cannot be read, or it cannot be removed.
+std::string g_unreadableDevice, g_unremovableDevice;
+
+// Every device's service read fails, or every property read of the
+// unreadable device.
 BOOL WINAPI FailServiceRead(HDEVINFO hList, PSP_DEVINFO_DATA pDevice, DWORD dwProperty, PDWORD pdwType,
                             PBYTE pBuffer, DWORD dwSize, PDWORD pdwRequired)
 {
-    if (pBuffer != nullptr) {
+    if (g_unreadableDevice.empty() ? pBuffer != nullptr : InstanceIdOf(hList, pDevice) == g_unreadableDevice) {
         SetLastError(ERROR_GEN_FAILURE);
         return FALSE;
     }
@@ -241,10 +186,53 @@ HKEY WINAPI FailOpenKey(HDEVINFO, PSP_DEVINFO_DATA, DWORD, DWORD, DWORD, REGSAM)
     return static_cast<HKEY>(INVALID_HANDLE_VALUE);
 }
 
-BOOL WINAPI FailRemoval(DI_FUNCTION, HDEVINFO, PSP_DEVINFO_DATA)
+// Every call fails, or the removal of the unremovable device.
+void* g_pfnRealInstaller = nullptr;
+BOOL WINAPI FailRemoval(DI_FUNCTION nFunction, HDEVINFO hList, PSP_DEVINFO_DATA pDevice)
 {
-    SetLastError(ERROR_ACCESS_DENIED);
-    return FALSE;
+    if (g_unremovableDevice.empty() ||
+        (nFunction == DIF_REMOVE && InstanceIdOf(hList, pDevice) == g_unremovableDevice)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    return reinterpret_cast<decltype(&SetupDiCallClassInstaller)>(g_pfnRealInstaller)(nFunction, hList, pDevice);
+}
+
+// Another vendor's device that cannot be read, between two of our ports,
+// and our first port, which cannot be removed: the walks go on to the last
+// port, and the function driver keeps its service, INF copies and
+// installed-programs entry for the next uninstall; the result is "Error".
+TEST_F(DevicesTest, UninstallGoesOnPastDevicesAndKeepsTheDriverOfAPortLeft)
+{
+    CTestDevice first("qzvrcom", "COM47"), foreign("serial"), last("QZVRCOM", "COM48");
+    CIatPatch property("setupapi.dll", PROPERTY_READ, reinterpret_cast<void*>(FailServiceRead));
+    g_pfnOriginal = property.Original();
+    CIatPatch installer("setupapi.dll", "SetupDiCallClassInstaller", reinterpret_cast<void*>(FailRemoval));
+    g_pfnRealInstaller = installer.Original();
+    ASSERT_TRUE(first.IsCreated() && foreign.IsCreated() && last.IsCreated());
+    ASSERT_TRUE(property.IsApplied() && installer.IsApplied());
+    g_unreadableDevice = foreign.InstanceId();
+    g_unremovableDevice = first.InstanceId();
+    CDialogData data;
+    m_recorder.ClearEvents();
+    EXPECT_EQ(0, data.Uninstall(0, 1));
+    g_unreadableDevice = g_unremovableDevice = "";
+    EXPECT_EQ(IDS_ERROR, data.m_nResultId);
+    EXPECT_TRUE(first.IsPresent() && foreign.IsPresent());
+    EXPECT_FALSE(last.IsPresent());
+    Names events = DescribeEvents(m_recorder.Events());
+    // Tried in both walks; the log names the port, its error and service.
+    EXPECT_EQ(2, std::count(events.begin(), events.end(), "util 65 ? 5 ?"));
+    for (const RecordedEvent& event : m_recorder.Events()) {
+        if (event.nNumber == 65 && IsEqualGUID(event.guidMessage, g_guidUtilComponent)) {
+            EXPECT_EQ(StringBytes(first.InstanceId().c_str()), event.arguments.at(0));
+            EXPECT_EQ(StringBytes("QZVRCOM"), event.arguments.at(2));
+        }
+    }
+    // Service deletion and package clean-up ran for the bus driver only.
+    EXPECT_EQ(1, std::count(events.begin(), events.end(), "util 66 ?"));
+    EXPECT_EQ(1, std::count(events.begin(), events.end(), "util 90"));
+    EXPECT_EQ(0, std::count(events.begin(), events.end(), "util 56 ?"));
 }
 
 // One fault and what each operation (removal, port check, Serial Print

@@ -133,44 +133,43 @@ TEST_F(Wow64Test, Windows10UnderWow64IsClassifiedAsSuch)
     EXPECT_EQ(GetCurrentProcess(), g_lookups.hProcess);
 }
 
-TEST_F(Wow64Test, SilentRunUnderWow64IsRefused)
+// A WOW64 process, and x64 emulation on ARM64, which passes IsWow64Process
+// while IsWow64Process2 tells the machine (event util 170 after each util
+// 10): the WOW64 check refuses the run before anything changes.
+TEST_F(Wow64Test, SilentRunUnderWow64OrEmulatedOnArm64IsRefused)
 {
-    g_lookups.answer = WOW64_YES;
-    CCommandLinePatch commandLine(L"setup.exe /s");
-    CMessageBoxRecorder boxes;
-    CMutexCloser mutexes;
-    EXPECT_EQ(-1, RunSetup());
-
-    ASSERT_EQ(1u, boxes.m_boxes.size());
-    EXPECT_EQ(nullptr, boxes.m_boxes[0].hOwner);
-    EXPECT_EQ("ERROR", boxes.m_boxes[0].text);
-    EXPECT_EQ("", boxes.m_boxes[0].caption);
-    EXPECT_EQ(static_cast<UINT>(MB_ICONINFORMATION), boxes.m_boxes[0].nStyle);
-    // The version passes (81); the fifth check refuses (21) and nothing follows.
-    Lines expected = {"setup 15",   "setup 16",    "setup 17",   "setup 19", "setup 79 5", "setup 80 0", "setup 79 6",
-                      "setup 80 0", "setup 79 10", "setup 80 0", "util 10",  "setup 81",   "util 10",    "setup 21"};
-    EXPECT_EQ(expected, DescribeEvents(m_recorder.Events()));
-    EXPECT_EQ(2, g_lookups.nCalls);
-}
-
-// x64 emulation on ARM64 passes IsWow64Process; IsWow64Process2 tells the
-// machine, and the WOW64 check refuses the run before anything changes.
-TEST_F(Wow64Test, SilentRunEmulatedOnArm64IsRefused)
-{
-    g_lookups.answer = WOW64_MISSING;
-    g_lookups.bArm64 = true;
-    CCommandLinePatch commandLine(L"setup.exe /s");
-    CMessageBoxRecorder boxes;
-    CMutexCloser mutexes;
-    EXPECT_EQ(-1, RunSetup());
-    ASSERT_EQ(1u, boxes.m_boxes.size());
-    EXPECT_EQ("ERROR", boxes.m_boxes[0].text);
-    const std::string arm64 = "util 170 " + std::to_string(IMAGE_FILE_MACHINE_ARM64);
-    Lines expected = {"setup 15",   "setup 16",    "setup 17",   "setup 19", "setup 79 5", "setup 80 0", "setup 79 6",
-                      "setup 80 0", "setup 79 10", "setup 80 0", "util 10",  arm64,        "setup 81",   "util 10",
-                      arm64,        "setup 21"};
-    EXPECT_EQ(expected, DescribeEvents(m_recorder.Events()));
-    EXPECT_EQ(0, g_lookups.nLookups);
+    struct Case {
+        Wow64Answer answer;
+        bool bArm64;
+        int nLookupsAndCalls; // of IsWow64Process
+    };
+    for (const Case& test : {Case{WOW64_YES, false, 2}, Case{WOW64_MISSING, true, 0}}) {
+        SCOPED_TRACE(test.bArm64 ? "ARM64" : "WOW64");
+        g_lookups.answer = test.answer;
+        g_lookups.bArm64 = test.bArm64;
+        g_lookups.nLookups = g_lookups.nCalls = 0;
+        m_recorder.ClearEvents();
+        CCommandLinePatch commandLine(L"setup.exe /s");
+        CMessageBoxRecorder boxes;
+        CMutexCloser mutexes;
+        EXPECT_EQ(-1, RunSetup());
+        ASSERT_EQ(1u, boxes.m_boxes.size());
+        EXPECT_EQ(nullptr, boxes.m_boxes[0].hOwner);
+        EXPECT_EQ("ERROR", boxes.m_boxes[0].text);
+        EXPECT_EQ("", boxes.m_boxes[0].caption);
+        EXPECT_EQ(static_cast<UINT>(MB_ICONINFORMATION), boxes.m_boxes[0].nStyle);
+        // The version passes (81); the fifth check refuses (21) and nothing follows.
+        Lines expected = {"setup 15",   "setup 16",    "setup 17",   "setup 19", "setup 79 5", "setup 80 0",
+                          "setup 79 6", "setup 80 0", "setup 79 10", "setup 80 0", "util 10",  "setup 81",
+                          "util 10",    "setup 21"};
+        const std::string arm64 = "util 170 " + std::to_string(IMAGE_FILE_MACHINE_ARM64);
+        for (size_t i = 0; test.bArm64 && i < expected.size(); ++i) {
+            if (expected[i] == "util 10") expected.insert(expected.begin() + ++i, arm64);
+        }
+        EXPECT_EQ(expected, DescribeEvents(m_recorder.Events()));
+        EXPECT_EQ(test.nLookupsAndCalls, g_lookups.nLookups);
+        EXPECT_EQ(test.nLookupsAndCalls, g_lookups.nCalls);
+    }
 }
 
 TEST_F(Wow64Test, MissingFunctionMeansNoWow64AndKeepsTheLookupError)
