@@ -12,7 +12,7 @@
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build}
-bash "$root/tools/build.sh" "$build" fault_sweep bench_msports bench_newdev sample_package
+bash "$root/tools/build.sh" "$build" fault_sweep bench_msports bench_newdev bench_cfgmgr32 sample_package
 if [ ! -f "$build/wine/template/.bench-ready" ]; then
     "$root/tests/bench/make-template-prefix.sh" "$build/wine/template" "$build"
 fi
