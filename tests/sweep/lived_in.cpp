@@ -165,20 +165,20 @@ void SetStringProperty(HDEVINFO hList, SP_DEVINFO_DATA* pDevice, DWORD dwPropert
                                       static_cast<DWORD>(strValue.size() + 1));
 }
 
-void CreateForeignDevice(const LivedInDevice& spec) {
+void CreateForeignDevice(const LivedInDevice& foreign) {
     HDEVINFO hList = SetupDiCreateDeviceInfoList(nullptr, nullptr);
     SP_DEVINFO_DATA device = {};
     device.cbSize = sizeof device;
-    const char* pszName = spec.pszInstanceId != nullptr ? spec.pszInstanceId : spec.pszClassName;
-    if (SetupDiCreateDeviceInfoA(hList, pszName, spec.pClass, nullptr, nullptr,
-                                 spec.pszInstanceId != nullptr ? 0 : DICD_GENERATE_ID, &device)) {
-        SetStringProperty(hList, &device, SPDRP_HARDWAREID, spec.pszHardwareId, true);
+    const char* pszName = foreign.pszInstanceId != nullptr ? foreign.pszInstanceId : foreign.pszClassName;
+    if (SetupDiCreateDeviceInfoA(hList, pszName, foreign.pClass, nullptr, nullptr,
+                                 foreign.pszInstanceId != nullptr ? 0 : DICD_GENERATE_ID, &device)) {
+        SetStringProperty(hList, &device, SPDRP_HARDWAREID, foreign.pszHardwareId, true);
         SetupDiCallClassInstaller(DIF_REGISTERDEVICE, hList, &device);
-        if (spec.pszService != nullptr) SetStringProperty(hList, &device, SPDRP_SERVICE, spec.pszService, false);
+        if (foreign.pszService != nullptr) SetStringProperty(hList, &device, SPDRP_SERVICE, foreign.pszService, false);
         HKEY hKey = SetupDiCreateDevRegKeyA(hList, &device, DICS_FLAG_GLOBAL, 0, DIREG_DEV, nullptr, nullptr);
-        if (hKey != INVALID_HANDLE_VALUE && spec.pszPortName != nullptr) {
-            RegSetValueExA(hKey, "PortName", 0, REG_SZ, reinterpret_cast<const BYTE*>(spec.pszPortName),
-                           static_cast<DWORD>(strlen(spec.pszPortName) + 1));
+        if (hKey != INVALID_HANDLE_VALUE && foreign.pszPortName != nullptr) {
+            RegSetValueExA(hKey, "PortName", 0, REG_SZ, reinterpret_cast<const BYTE*>(foreign.pszPortName),
+                           static_cast<DWORD>(strlen(foreign.pszPortName) + 1));
         }
         if (hKey != INVALID_HANDLE_VALUE) RegCloseKey(hKey);
     }
@@ -202,24 +202,24 @@ bool IsPortClaimed(const std::vector<BYTE>& comDb, int nPort) {
 
 void ClaimPorts() {
     std::vector<BYTE> comDb = ReadComDb();
-    for (const LivedInDevice& spec : c_devices) {
-        size_t nIndex = static_cast<size_t>(spec.nPort - 1) / 8;
-        if (spec.nPort > 0 && nIndex < comDb.size()) comDb[nIndex] |= static_cast<BYTE>(1u << ((spec.nPort - 1) % 8));
+    for (const LivedInDevice& foreign : c_devices) {
+        size_t nIndex = static_cast<size_t>(foreign.nPort - 1) / 8;
+        if (foreign.nPort > 0 && nIndex < comDb.size()) comDb[nIndex] |= static_cast<BYTE>(1u << ((foreign.nPort - 1) % 8));
     }
     RegSetKeyValueA(HKEY_LOCAL_MACHINE, ARBITER_KEY, "ComDB", REG_BINARY, comDb.data(),
                     static_cast<DWORD>(comDb.size()));
 }
 
-// "" when exactly one device has the spec's hardware ID with its service
+// "" when exactly one device has the foreign's hardware ID with its service
 // and port name; otherwise what is wrong.
-std::string DescribeDeviceChange(const std::vector<DeviceRecord>& vecDevices, const LivedInDevice& spec) {
+std::string DescribeDeviceChange(const std::vector<DeviceRecord>& vecDevices, const LivedInDevice& foreign) {
     int nFound = 0;
     std::string strWrong;
     for (const DeviceRecord& device : vecDevices) {
-        if (device.hardwareId != spec.pszHardwareId) continue;
+        if (device.hardwareId != foreign.pszHardwareId) continue;
         ++nFound;
-        if (device.service != (spec.pszService != nullptr ? spec.pszService : "") ||
-            device.portName != (spec.pszPortName != nullptr ? spec.pszPortName : "")) {
+        if (device.service != (foreign.pszService != nullptr ? foreign.pszService : "") ||
+            device.portName != (foreign.pszPortName != nullptr ? foreign.pszPortName : "")) {
             strWrong = " now service=" + device.service + " port=" + device.portName;
         }
     }
@@ -233,7 +233,7 @@ std::string DescribeDeviceChange(const std::vector<DeviceRecord>& vecDevices, co
 void BuildLivedInMachine() {
     for (const LivedInFile& file : c_files) WriteWholeFile(FilePath(file), file.pszText);
     for (const wchar_t* pszName : c_apszServices) CreateForeignService(pszName);
-    for (const LivedInDevice& spec : c_devices) CreateForeignDevice(spec);
+    for (const LivedInDevice& foreign : c_devices) CreateForeignDevice(foreign);
     ClaimPorts();
     for (const wchar_t* pszName : c_apszServices) g_serviceValues[Narrow(pszName)] = ReadServiceValues(Narrow(pszName));
 }
@@ -250,11 +250,11 @@ std::vector<std::string> ListLivedInChanges() {
     }
     std::vector<DeviceRecord> vecDevices = ListDevices();
     std::vector<BYTE> comDb = ReadComDb();
-    for (const LivedInDevice& spec : c_devices) {
-        std::string strChange = DescribeDeviceChange(vecDevices, spec);
-        if (!strChange.empty()) vecLines.push_back(std::string("~ device ") + spec.pszHardwareId + " " + strChange);
-        if (spec.nPort > 0 && !IsPortClaimed(comDb, spec.nPort)) {
-            vecLines.push_back("~ COM" + std::to_string(spec.nPort) + " released in ComDB");
+    for (const LivedInDevice& foreign : c_devices) {
+        std::string strChange = DescribeDeviceChange(vecDevices, foreign);
+        if (!strChange.empty()) vecLines.push_back(std::string("~ device ") + foreign.pszHardwareId + " " + strChange);
+        if (foreign.nPort > 0 && !IsPortClaimed(comDb, foreign.nPort)) {
+            vecLines.push_back("~ COM" + std::to_string(foreign.nPort) + " released in ComDB");
         }
     }
     for (const auto& service : g_serviceValues) {
@@ -270,10 +270,10 @@ void RestoreLivedInMachine() {
         if (ReadServiceValues(Narrow(pszName)).empty()) CreateForeignService(pszName);
     }
     std::vector<DeviceRecord> vecDevices = ListDevices();
-    for (const LivedInDevice& spec : c_devices) {
-        if (DescribeDeviceChange(vecDevices, spec).empty()) continue;
-        RemoveDevicesWithIdPrefix(spec.pszHardwareId);
-        CreateForeignDevice(spec);
+    for (const LivedInDevice& foreign : c_devices) {
+        if (DescribeDeviceChange(vecDevices, foreign).empty()) continue;
+        RemoveDevicesWithIdPrefix(foreign.pszHardwareId);
+        CreateForeignDevice(foreign);
     }
     ClaimPorts();
 }
