@@ -48,6 +48,7 @@ struct SweepOptions {
     std::string strOnly;  // scenario names separated by commas, or empty for all
     int nShare = 0;       // only the functions whose row index is nShare
     int nShares = 1;      // modulo nShares, so that parts can run side by side
+    std::string strFunction; // only this function's calls (as the log names them), or empty for all
     std::string strSweeps = "fault,kill";
 };
 
@@ -356,7 +357,8 @@ ScenarioRecord SweepScenario(const Scenario& scenario, const SweepOptions& optio
         // A kill may come at any call, also at one whose failure is not
         // injected.
         if (nRow < 0 || (!bKill && GetFunctionRows(nullptr)[nRow].pszReason != nullptr) ||
-            nRow % options.nShares != options.nShare) {
+            nRow % options.nShares != options.nShare ||
+            (!options.strFunction.empty() && calls.first != options.strFunction)) {
             continue;
         }
         for (long nCall : PickCalls(GetFunctionRows(nullptr)[nRow], scenario, calls.second, options.bFull, bKill)) {
@@ -434,6 +436,7 @@ int main(int nArguments, char** ppszArguments) {
         if (strcmp(ppszArguments[i], "--full") == 0) options.bFull = true;
         else if (strcmp(ppszArguments[i], "--report") == 0 && i + 1 < nArguments) options.strReport = ppszArguments[++i];
         else if (strcmp(ppszArguments[i], "--scenario") == 0 && i + 1 < nArguments) options.strOnly = ppszArguments[++i];
+        else if (strcmp(ppszArguments[i], "--function") == 0 && i + 1 < nArguments) options.strFunction = ppszArguments[++i];
         else if (strcmp(ppszArguments[i], "--sweeps") == 0 && i + 1 < nArguments) options.strSweeps = ppszArguments[++i];
         else if (strcmp(ppszArguments[i], "--share") == 0 && i + 1 < nArguments &&
                  sscanf(ppszArguments[++i], "%d/%d", &options.nShare, &options.nShares) == 2 && options.nShares > 0) {

@@ -333,6 +333,12 @@ BOOL ReadInfModelsSectionName(INFCONTEXT* pLine, char* pszSection)
     return ReadModelsSectionName(pLine, pszSection);
 }
 
+DWORD ReadHardwareIdPort(const char* pszHardwareId)
+{
+    const unsigned char* pBackslash = _mbschr(reinterpret_cast<const unsigned char*>(pszHardwareId), '\\');
+    return pBackslash != nullptr ? ReadComNumber(pBackslash + 1) : 0;
+}
+
 BOOL InstallDevicesFromInf(CDialogData* pData, const char* pszInfPath)
 {
     if (IsTraceEnabled(TRACE_FLOW)) {

@@ -10,6 +10,9 @@ class CDialogData;
 // walk does. FALSE when a field is missing or the name does not fit.
 BOOL ReadInfModelsSectionName(INFCONTEXT* pLine, char* pszSection);
 
+// The COM number a hardware ID names after its first backslash; 0 for none.
+DWORD ReadHardwareIdPort(const char* pszHardwareId);
+
 // Installs one device per hardware ID of the INF's models sections, each
 // with the COM number its ID carries. FALSE when the INF cannot be opened or
 // has no [Manufacturer] line; device failures go to pData->m_nResultId.

@@ -9,8 +9,10 @@
 #include "../app/dialog_data.h"
 #include "../app/handles.h"
 #include "../trace/trace.h"
+#include "comdb.h"
 #include "device_install.h"
 #include "install.h"
+#include "port_check.h"
 
 namespace {
 
@@ -67,7 +69,8 @@ bool IsModelsHardwareId(HINF hInf, const char* pszIds)
 // class installer claimed the port's number but before the device got its
 // service, leaves a device with one of our hardware IDs and no service:
 // nothing that walks devices by service would find it.
-bool IsHalfInstalled(HDEVINFO hList, SP_DEVINFO_DATA* pDevice, HINF hInf)
+// pnPort receives the COM number its first hardware ID names (0: none).
+bool IsHalfInstalled(HDEVINFO hList, SP_DEVINFO_DATA* pDevice, HINF hInf, DWORD* pnPort)
 {
     DWORD dwSize = 0;
     if (hInf == INVALID_HANDLE_VALUE ||
@@ -77,9 +80,27 @@ bool IsHalfInstalled(HDEVINFO hList, SP_DEVINFO_DATA* pDevice, HINF hInf)
     }
     // Zeroed, and two bytes longer than read: the multi-string always ends.
     char szIds[SETUP_PATH_LENGTH + 1] = "";
-    return SetupDiGetDeviceRegistryPropertyA(hList, pDevice, SPDRP_HARDWAREID, nullptr, reinterpret_cast<BYTE*>(szIds),
-                                             SETUP_PATH_LENGTH - 1, nullptr) &&
-           IsModelsHardwareId(hInf, szIds);
+    if (!SetupDiGetDeviceRegistryPropertyA(hList, pDevice, SPDRP_HARDWAREID, nullptr, reinterpret_cast<BYTE*>(szIds),
+                                           SETUP_PATH_LENGTH - 1, nullptr) ||
+        !IsModelsHardwareId(hInf, szIds)) {
+        return false;
+    }
+    *pnPort = ReadHardwareIdPort(szIds);
+    return true;
+}
+
+// A port killed after the class installer claimed its number but before it
+// wrote "PortName" leaves that number claimed: the class installer's removal
+// releases only a number the device names. It is released here when no
+// device at all, of any class, holds it.
+void ReleaseUnheldPort(DWORD nPort)
+{
+    CComDB comDb;
+    if (IsPortNameInUse(nPort) || !comDb.Load() || !comDb.IsPortInUse(nPort)) {
+        return;
+    }
+    comDb.ReleasePort(nPort);
+    comDb.Save();
 }
 
 } // namespace
@@ -101,14 +122,21 @@ void RemoveUnfinishedDevices(const CDialogData* pData)
     SP_DEVINFO_DATA device;
     device.cbSize = sizeof(device);
     for (DWORD nIndex = 0; SetupDiEnumDeviceInfo(hList.Get(), nIndex, &device); ++nIndex) {
-        if (!HasMarkerDescription(hList.Get(), &device) && !IsHalfInstalled(hList.Get(), &device, hInf.Get())) {
+        DWORD nPort = 0;
+        bool bHalfInstalled = IsHalfInstalled(hList.Get(), &device, hInf.Get(), &nPort);
+        if (!bHalfInstalled && !HasMarkerDescription(hList.Get(), &device)) {
             continue;
         }
         // Through the class installer, which releases the port's number.
         if (!SetupDiCallClassInstaller(DIF_REMOVE, hList.Get(), &device)) {
             TraceLastError(g_guidUtilComponent, 131);
-        } else if (IsTraceEnabled(TRACE_FLOW)) {
+            continue;
+        }
+        if (IsTraceEnabled(TRACE_FLOW)) {
             TraceEvent(g_guidUtilComponent, 130);
+        }
+        if (nPort != 0) {
+            ReleaseUnheldPort(nPort);
         }
     }
 }
