@@ -16,10 +16,13 @@ bash "$root/tools/build.sh" "$build" fault_sweep bench_msports bench_newdev benc
 if [ ! -f "$build/wine/template/.bench-ready" ]; then
     "$root/tests/bench/make-template-prefix.sh" "$build/wine/template" "$build"
 fi
-# Four parts side by side, each in a prefix of its own: the fault sweep,
-# and the kill sweep in three parts of about the same length.
-parts=("fault::0/1:fault" "kill-install:install,uninstall:0/1:kill" "kill-reinstall:reinstall:0/2:kill"
-       "kill-reinstall-2:reinstall:1/2:kill")
+# Six parts side by side, each in a prefix of its own: the fault sweep in
+# two halves of the functions (about 20 minutes of a core each), and the
+# kill sweep in four (about 35 each, a kill being two runs). More parts
+# than cores keep both cores busy until the end.
+parts=("fault::0/2:fault" "fault-2::1/2:fault"
+       "kill-install:install,uninstall:0/2:kill" "kill-install-2:install,uninstall:1/2:kill"
+       "kill-reinstall:reinstall:0/2:kill" "kill-reinstall-2:reinstall:1/2:kill")
 start=$(date +%s)
 pids=()
 reports=()
