@@ -477,17 +477,27 @@ TEST_F(CEndToEndTest, LogRotatesNeverStopsARunAndKeepsAKilledRunsLines)
 
 // A run killed inside the system's device installation, after the Ports
 // class installer claimed the number but before the device got its service,
-// leaves a root device with our hardware ID and no service. The uninstall
-// removes it through the class installer, which releases the number.
+// leaves a root device with our hardware ID and no service; one killed
+// inside the creation of a device, before its marker description, leaves
+// one that only its instance ID (ROOT\QZVRCOM\nnnn) says is ours. The
+// uninstall removes both through the class installer, which releases the
+// number; another vendor's device without a service stays.
 TEST_F(CEndToEndTest, HalfInstalledPortIsRemovedWithItsNumber)
 {
     ASSERT_EQ(0u, RunSetup("/s").dwExitCode);
     const DeviceRecord port = DevicesOfService(ReadMachineState(), "qzvrcom").back();
+    ASSERT_EQ(0u, port.instanceId.find("ROOT\\QZVRCOM\\")) << port.instanceId;
     ASSERT_EQ(ERROR_SUCCESS, RegDeleteKeyValueA(HKEY_LOCAL_MACHINE,
                                                 ("System\\CurrentControlSet\\Enum\\" + port.instanceId).c_str(),
                                                 "Service"));
     ASSERT_EQ(2u, DevicesOfService(ReadMachineState(), "qzvrcom").size());
-    EXPECT_EQ(0u, RunSetup("/u /s").dwExitCode);
+    {
+        CTestDevice unfinished(nullptr, nullptr, REG_SZ, "QZVRCOM"), foreign(nullptr);
+        ASSERT_TRUE(unfinished.IsCreated() && foreign.IsCreated());
+        EXPECT_EQ(0u, RunSetup("/u /s").dwExitCode);
+        EXPECT_FALSE(unfinished.IsPresent());
+        EXPECT_TRUE(foreign.IsPresent());
+    }
     ExpectClean();
 }
 

@@ -109,7 +109,8 @@ protected:
     // Writes pszInf (no file when null; cbInf bytes, or up to its NUL) as
     // the package's INF and walks it.
     BOOL Walk(const char* pszInf, size_t cbInf = 0);
-    // "ID=PortName" of each test device in creation order, space-separated.
+    // "ID=PortName" of each test device in the order of their instance IDs
+    // (ROOT\PORTS before ROOT\QZVRCOM, each in creation order), space-separated.
     static std::string Devices();
 
     CRegistryValueKeeper m_arbiter;

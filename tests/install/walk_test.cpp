@@ -158,7 +158,7 @@ const WalkCase c_cases[] = {
      "QZOTHER\\PORT=COM5", 1, "TIIW", "3:11 00 00 00", "util 53 1019", "", ERROR_NO_LOG_SPACE, false, "", false,
      false, 5},
     {"OtherPortInALaterWindow", MAKER("Models") "[Models]\r\n" MODEL("QZVRCOM\\5") MODEL("QZVRCOM\\6"), nullptr, TRUE,
-     IDS_ERROR, "QZVRCOM\\5=COM5 QZOTHER\\PORT=COM6", 1, "TIIWTIIW", "3:31 00 00 00", "util 53 1019", "",
+     IDS_ERROR, "QZOTHER\\PORT=COM6 QZVRCOM\\5=COM5", 1, "TIIWTIIW", "3:31 00 00 00", "util 53 1019", "",
      ERROR_NO_LOG_SPACE, false, "", false, false, 6},
     {"ReleasedInTheWindow", MAKER("Models") "[Models]\r\n" MODEL("QZVRCOM\\5"), nullptr, TRUE, IDS_SUCCESS,
      "QZVRCOM\\5=COM5", 0, "TIIW", "3:11 00 00 00", "", "", ERROR_GEN_FAILURE, false, "", false, false, 5, 10,

@@ -31,13 +31,14 @@ bool WritePortName(HDEVINFO hList, SP_DEVINFO_DATA* pDevice, const char* pszPort
 
 } // namespace
 
-CTestDevice::CTestDevice(const char* pszService, const char* pszPortName, DWORD dwPortNameType)
+CTestDevice::CTestDevice(const char* pszService, const char* pszPortName, DWORD dwPortNameType,
+                         const char* pszRootId)
 {
     HDEVINFO hList = SetupDiCreateDeviceInfoList(nullptr, nullptr);
     SP_DEVINFO_DATA device = {};
     device.cbSize = sizeof(device);
     char szId[MAX_DEVICE_ID_LEN] = "";
-    bool bMade = SetupDiCreateDeviceInfoA(hList, "PORTS", &PORTS_CLASS, nullptr, nullptr, DICD_GENERATE_ID,
+    bool bMade = SetupDiCreateDeviceInfoA(hList, pszRootId, &PORTS_CLASS, nullptr, nullptr, DICD_GENERATE_ID,
                                           &device) &&
                  SetupDiSetDeviceRegistryPropertyA(hList, &device, SPDRP_HARDWAREID,
                                                    reinterpret_cast<const BYTE*>(HARDWARE_ID),

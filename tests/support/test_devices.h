@@ -10,9 +10,10 @@
 class CTestDevice {
 public:
     // A null pszService or pszPortName leaves the property or value unset.
-    // dwPortNameType REG_BINARY stores the name without its NUL.
+    // dwPortNameType REG_BINARY stores the name without its NUL; the
+    // instance ID is ROOT\<pszRootId>\nnnn.
     explicit CTestDevice(const char* pszService, const char* pszPortName = nullptr,
-                         DWORD dwPortNameType = REG_SZ);
+                         DWORD dwPortNameType = REG_SZ, const char* pszRootId = "PORTS");
     ~CTestDevice();
     CTestDevice(const CTestDevice&) = delete;
     CTestDevice& operator=(const CTestDevice&) = delete;

@@ -113,6 +113,25 @@ const Scenario* FindScenario(const char* pszName) {
     return nullptr;
 }
 
+int DeleteClasslessDevices() {
+    HKEY hRoot = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Enum\\ROOT\\QZVRCOM", 0, KEY_ALL_ACCESS,
+                      &hRoot) != ERROR_SUCCESS) {
+        return 0;
+    }
+    std::vector<std::string> vecClassless;
+    char szName[MAX_PATH];
+    for (DWORD i = 0, cchName = MAX_PATH; RegEnumKeyExA(hRoot, i, szName, &cchName, nullptr, nullptr, nullptr,
+                                                        nullptr) == ERROR_SUCCESS; ++i, cchName = MAX_PATH) {
+        if (RegGetValueA(hRoot, szName, "ClassGUID", RRF_RT_ANY, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
+            vecClassless.push_back(szName);
+        }
+    }
+    for (const std::string& strName : vecClassless) RegDeleteTreeA(hRoot, strName.c_str());
+    RegCloseKey(hRoot);
+    return static_cast<int>(vecClassless.size());
+}
+
 std::vector<std::string> ListDifferencesExceptIds(const MachineState& promised, const MachineState& after) {
     MachineState promisedCopy = promised;
     MachineState afterCopy = after;

@@ -49,6 +49,9 @@ std::vector<std::string> ListMissingWork(const MachineState& promised, const Mac
 // Every difference, COM numbers included, with devices compared without
 // their instance IDs.
 std::vector<std::string> ListDifferencesExceptIds(const MachineState& promised, const MachineState& after);
+// Deletes the device keys under ROOT\QZVRCOM that have no "ClassGUID"
+// value; returns how many there were.
+int DeleteClasslessDevices();
 // The reason when every line is accepted by pAccepted for a failure of
 // pszFunction, otherwise null.
 const char* FindAcceptingReason(const AcceptedDifference* pAccepted, const char* pszFunction,

@@ -321,6 +321,14 @@ RunRecord SweepKillRun(const Scenario& scenario, int nRow, long nCall, SweepCont
     if (outcome.bFinished && outcome.nExitCode != context.nNormalExit) record.vecFaults.push_back("second run fails");
     for (const std::string& strLeak : outcome.vecLeaks) record.vecFaults.push_back("leak: " + strLeak);
     CheckQueryAgrees(scenario, outcome, options, record);
+    // Wine's device lists skip a device key without "ClassGUID": a kill
+    // inside setupapi's creation of a port, before it wrote the class,
+    // leaves a key that no Setup API call finds there. Windows lists devices
+    // of no class, and the next run removes it by its instance ID (as the
+    // end-to-end tests show for a listed one); here the bench deletes it.
+    if (strncmp(record.strFunction.c_str(), "setupapi.dll!", 13) == 0 && DeleteClasslessDevices() != 0) {
+        record.vecAccepted.push_back("a device key killed before its class, which Wine's device lists skip");
+    }
     record.vecLeft = ListDifferencesExceptIds(WithPortMarked(context.promised, nReleasedPort, false), ReadSweptState());
     if (!record.vecLeft.empty()) record.vecFaults.push_back("second run does not leave what one run leaves");
     CheckLivedIn("after the second run", record);

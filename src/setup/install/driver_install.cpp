@@ -60,9 +60,10 @@ DWORD InstallOnNewDevice(const char* pszHardwareId, const BYTE* pProperty, DWORD
     }
     SP_DEVINFO_DATA device;
     device.cbSize = sizeof(device);
-    // The marker description lets the next run find and remove a device
-    // this run could not finish, even one that has no hardware ID yet.
-    if (!SetupDiCreateDeviceInfoA(hList.Get(), szClassName, &guidClass, SETUP_UNFINISHED_DEVICE_DESC, nullptr,
+    // Its instance ID and the marker description let the next run find and
+    // remove a device this run could not finish, even one that has no
+    // hardware ID yet.
+    if (!SetupDiCreateDeviceInfoA(hList.Get(), SETUP_ROOT_DEVICE_ID, &guidClass, SETUP_UNFINISHED_DEVICE_DESC, nullptr,
                                   DICD_GENERATE_ID, &device)) {
         DWORD dwError = GetFailureError();
         if (IsTraceEnabled(TRACE_ERROR)) {

@@ -65,6 +65,26 @@ bool IsModelsHardwareId(HINF hInf, const char* pszIds)
     return false;
 }
 
+// True when the device has no "Service" property at all.
+bool HasNoService(HDEVINFO hList, SP_DEVINFO_DATA* pDevice)
+{
+    DWORD dwSize = 0;
+    return !SetupDiGetDeviceRegistryPropertyA(hList, pDevice, SPDRP_SERVICE, nullptr, nullptr, 0, &dwSize) &&
+           GetLastError() == ERROR_INVALID_DATA;
+}
+
+// A run killed inside the system's creation of the device, before it
+// wrote the marker description, leaves a device that only its instance ID
+// (ROOT\QZVRCOM\nnnn) tells apart.
+bool HasOurInstanceId(HDEVINFO hList, SP_DEVINFO_DATA* pDevice)
+{
+    const char szPrefix[] = "ROOT\\" SETUP_ROOT_DEVICE_ID "\\";
+    char szId[SETUP_PATH_LENGTH] = "";
+    return SetupDiGetDeviceInstanceIdA(hList, pDevice, szId, SETUP_PATH_LENGTH, nullptr) &&
+           CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, szId, sizeof(szPrefix) - 1, szPrefix,
+                          sizeof(szPrefix) - 1) == CSTR_EQUAL;
+}
+
 // A run killed inside the system's device installation, after the Ports
 // class installer claimed the port's number but before the device got its
 // service, leaves a device with one of our hardware IDs and no service:
@@ -72,10 +92,7 @@ bool IsModelsHardwareId(HINF hInf, const char* pszIds)
 // pnPort receives the COM number its first hardware ID names (0: none).
 bool IsHalfInstalled(HDEVINFO hList, SP_DEVINFO_DATA* pDevice, HINF hInf, DWORD* pnPort)
 {
-    DWORD dwSize = 0;
-    if (hInf == INVALID_HANDLE_VALUE ||
-        SetupDiGetDeviceRegistryPropertyA(hList, pDevice, SPDRP_SERVICE, nullptr, nullptr, 0, &dwSize) ||
-        GetLastError() != ERROR_INVALID_DATA) {
+    if (hInf == INVALID_HANDLE_VALUE || !HasNoService(hList, pDevice)) {
         return false;
     }
     // Zeroed, and two bytes longer than read: the multi-string always ends.
@@ -124,7 +141,8 @@ void RemoveUnfinishedDevices(const CDialogData* pData)
     for (DWORD nIndex = 0; SetupDiEnumDeviceInfo(hList.Get(), nIndex, &device); ++nIndex) {
         DWORD nPort = 0;
         bool bHalfInstalled = IsHalfInstalled(hList.Get(), &device, hInf.Get(), &nPort);
-        if (!bHalfInstalled && !HasMarkerDescription(hList.Get(), &device)) {
+        if (!bHalfInstalled && !HasMarkerDescription(hList.Get(), &device) &&
+            !(HasOurInstanceId(hList.Get(), &device) && HasNoService(hList.Get(), &device))) {
             continue;
         }
         // Through the class installer, which releases the port's number.
