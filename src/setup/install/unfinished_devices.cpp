@@ -81,8 +81,8 @@ bool HasOurInstanceId(HDEVINFO hList, SP_DEVINFO_DATA* pDevice)
     const char szPrefix[] = "ROOT\\" SETUP_ROOT_DEVICE_ID "\\";
     char szId[SETUP_PATH_LENGTH] = "";
     return SetupDiGetDeviceInstanceIdA(hList, pDevice, szId, SETUP_PATH_LENGTH, nullptr) &&
-           CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, szId, sizeof(szPrefix) - 1, szPrefix,
-                          sizeof(szPrefix) - 1) == CSTR_EQUAL;
+           _mbsnbicmp(reinterpret_cast<const unsigned char*>(szId), reinterpret_cast<const unsigned char*>(szPrefix),
+                      sizeof(szPrefix) - 1) == 0;
 }
 
 // A run killed inside the system's device installation, after the Ports
