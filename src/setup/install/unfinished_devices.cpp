@@ -140,9 +140,10 @@ void RemoveUnfinishedDevices(const CDialogData* pData)
     device.cbSize = sizeof(device);
     for (DWORD nIndex = 0; SetupDiEnumDeviceInfo(hList.Get(), nIndex, &device); ++nIndex) {
         DWORD nPort = 0;
-        bool bHalfInstalled = IsHalfInstalled(hList.Get(), &device, hInf.Get(), &nPort);
-        if (!bHalfInstalled && !HasMarkerDescription(hList.Get(), &device) &&
-            !(HasOurInstanceId(hList.Get(), &device) && HasNoService(hList.Get(), &device))) {
+        bool bUnfinished = IsHalfInstalled(hList.Get(), &device, hInf.Get(), &nPort) ||
+                           HasMarkerDescription(hList.Get(), &device) ||
+                           (HasOurInstanceId(hList.Get(), &device) && HasNoService(hList.Get(), &device));
+        if (!bUnfinished) {
             continue;
         }
         // Through the class installer, which releases the port's number.

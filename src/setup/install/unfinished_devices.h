@@ -18,8 +18,8 @@ class CDialogData;
 // device exists, before the system has written any of its properties.
 #define SETUP_ROOT_DEVICE_ID "QZVRCOM"
 
-// Removes, through the class installer, every root device without a
-// service that carries the marker description, our root device ID or a
-// hardware ID of the function driver INF in the run's target folder (empty:
-// none). Failures are traced; the run goes on.
+// Removes, through the class installer, every root device that carries the
+// marker description, and every one without a service that carries our
+// root device ID or a hardware ID of the function driver INF in the run's
+// target folder (empty: none). Failures are traced; the run goes on.
 void RemoveUnfinishedDevices(const CDialogData* pData);
